@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs the whole test suite in the normal build and in the sanitizer build,
+# and the framework's threaded tests in the thread-sanitizer build. Every run goes to the
+# end; the script fails when any of them failed.
+set -u
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-$(nproc)}
+failed=()
+
+run_suite() {
+    local name=$1 dir=$2 label=$3
+    shift 3
+    echo "== $name: configure and build ($dir)"
+    if ! cmake -S . -B "$dir" -G Ninja "$@" >"$dir/configure.log" 2>&1; then
+        cat "$dir/configure.log"
+        failed+=("$name (configure)")
+        return
+    fi
+    if ! cmake --build "$dir" -j "$jobs"; then
+        failed+=("$name (build)")
+        return
+    fi
+    echo "== $name: tests"
+    local args=(--test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300)
+    [ -n "$label" ] && args+=(-L "$label")
+    if ! ctest "${args[@]}"; then
+        failed+=("$name (tests)")
+    fi
+}
+
+mkdir -p build build-asan build-tsan
+run_suite normal build ""
+run_suite sanitizers build-asan "" -DFERROCASK_SANITIZE=ON -DFERROCASK_BUILD_BENCH=OFF
+run_suite thread-sanitizer build-tsan framework -DFERROCASK_TSAN=ON -DFERROCASK_BUILD_BENCH=OFF
+
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "FAILED: ${failed[*]}"
+    exit 1
+fi
+echo "all test runs passed"

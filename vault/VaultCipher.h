@@ -1,0 +1,36 @@
+// The vault's only cipher: AES-128 under a key made from the master password, each 16-byte
+// block encrypted on its own (no chaining, no IV, no padding). The vault file format depends
+// on every detail here, so none of it may change.
+#pragma once
+
+#include <string_view>
+
+#include <cryptopp/secblock.h>
+
+#include "framework/Data.h"
+
+constexpr int kVaultKeySize = 16;
+constexpr int kVaultBlockSize = 16;
+constexpr int kMinMasterPasswordLength = 8;
+
+// The byte added to the repeated part of a short master password. Fixed per build and never
+// stored: builds that must read each other's vaults must agree on it.
+extern const unsigned char kVaultKeyOffset;
+
+// A key that wipes itself when it goes out of scope.
+using VaultKey = CryptoPP::FixedSizeSecBlock<CryptoPP::byte, kVaultKeySize>;
+
+// The 16-byte key of a master password of at least 8 bytes: the password is repeated, with
+// the offset added to every byte of the repetition, until it reaches 16 bytes; then cut to
+// 16. Throws std::invalid_argument for a shorter password.
+VaultKey DeriveVaultKey(std::string_view masterPassword);
+
+// Encrypts (or decrypts) in place every whole 16-byte block of the buffer. A trailing
+// partial block is never touched. Returns false, changing nothing, for a master password
+// shorter than 8 bytes, a null buffer or a negative length.
+bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length);
+bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length);
+
+// The same on the used part of a buffer.
+bool EncryptVaultBuffer(std::string_view masterPassword, Ombrix::Data<unsigned char>& buffer);
+bool DecryptVaultBuffer(std::string_view masterPassword, Ombrix::Data<unsigned char>& buffer);
