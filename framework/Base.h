@@ -2,8 +2,8 @@
 // allocator, an optional per-object lock and an optional reference count.
 #pragma once
 
-#include <loki/Threads.h>
 #include <loki/SmallObj.h>
+#include <loki/Threads.h>
 
 namespace Ombrix {
 

@@ -37,7 +37,9 @@ std::string Config::FileName() {
     return slot.name;
 }
 
-Config& Config::Instance() { return ConfigHolder::Instance(); }
+Config& Config::Instance() {
+    return ConfigHolder::Instance();
+}
 
 Config::Config() : m_fileName(FileName()) {
     m_file.open(m_fileName);

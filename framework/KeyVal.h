@@ -1,5 +1,7 @@
 // A locked ordered map that owns its values. Each map carries its own mutex, held for the
 // whole of one Set, Get or Remove, including the deletion of a replaced or removed value.
+// Values are let go of through Deleter, which is plain delete unless the values manage
+// their own lifetime (devices stay alive while circuits still use them).
 #pragma once
 
 #include <map>
@@ -9,9 +11,11 @@
 
 namespace Ombrix {
 
-template <class Key, class Value, template <class, class> class ThreadingModel>
-class KeyVal : public PlainBase, public ThreadingModel<KeyVal<Key, Value, ThreadingModel>, Loki::Mutex> {
-    using Lockable = ThreadingModel<KeyVal<Key, Value, ThreadingModel>, Loki::Mutex>;
+template <class Key, class Value, template <class, class> class ThreadingModel,
+          class Deleter = std::default_delete<Value>>
+class KeyVal : public PlainBase,
+               public ThreadingModel<KeyVal<Key, Value, ThreadingModel, Deleter>, Loki::Mutex> {
+    using Lockable = ThreadingModel<KeyVal<Key, Value, ThreadingModel, Deleter>, Loki::Mutex>;
 
 public:
     using MapLock = typename Lockable::Lock;
@@ -22,7 +26,7 @@ public:
     // uses the map any more, so no lock is taken.
     ~KeyVal() override {
         for (auto& entry : m_map) {
-            delete entry.second;
+            Deleter()(entry.second);
         }
     }
 
@@ -36,7 +40,7 @@ public:
         if (found == m_map.end()) {
             m_map.emplace(std::move(key), value.release());
         } else {
-            delete found->second;
+            Deleter()(found->second);
             found->second = value.release();
         }
         return kOk;
@@ -54,7 +58,7 @@ public:
         MapLock guard(*this);
         auto found = m_map.find(key);
         if (found != m_map.end()) {
-            delete found->second;
+            Deleter()(found->second);
             m_map.erase(found);
         }
         return kOk;
@@ -67,7 +71,7 @@ protected:
     void VisitLocked(const Key& key, Visitor&& visit) {
         MapLock guard(*this);
         auto found = m_map.find(key);
-        visit(found == m_map.end() ? static_cast<const Value*>(nullptr) : found->second);
+        visit(found == m_map.end() ? static_cast<Value*>(nullptr) : found->second);
     }
 
     std::map<Key, Value*> m_map;

@@ -13,21 +13,25 @@ namespace {
 using LogHolder = Loki::SingletonHolder<Log, Loki::CreateUsingNew, Loki::DefaultLifetime,
                                         Loki::ClassLevelLockable, Loki::Mutex>;
 
-bool LoggingEnabled() { return Config::Instance().GetValue("/config/system/log") == "true"; }
+bool LoggingEnabled() {
+    return Config::Instance().GetValue("/config/system/log") == "true";
+}
 
 }  // namespace
 
-std::string ComposeLogFileName(const std::string& outputPath, const std::string& logName,
-                               int year, int month, int day, int hour, int minute, int second) {
+std::string ComposeLogFileName(const std::string& outputPath, const std::string& logName, int year,
+                               int month, int day, int hour, int minute, int second) {
     // The stamp has a fixed width; the path and the name are joined as strings, so that no
     // length of either is cut or overruns anything.
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "_%04d_%02d_%02d_%02d_%02d_%02d.txt", year, month, day,
-                  hour, minute, second);
+    std::snprintf(stamp, sizeof stamp, "_%04d_%02d_%02d_%02d_%02d_%02d.txt", year, month, day, hour,
+                  minute, second);
     return outputPath + "log_" + logName + stamp;
 }
 
-Log& Log::Instance() { return LogHolder::Instance(); }
+Log& Log::Instance() {
+    return LogHolder::Instance();
+}
 
 Log::Log() {
     Config& config = Config::Instance();

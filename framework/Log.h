@@ -37,7 +37,7 @@ private:
 };
 
 // The file name the log uses for the given settings and start time.
-std::string ComposeLogFileName(const std::string& outputPath, const std::string& logName,
-                               int year, int month, int day, int hour, int minute, int second);
+std::string ComposeLogFileName(const std::string& outputPath, const std::string& logName, int year,
+                               int month, int day, int hour, int minute, int second);
 
 }  // namespace Ombrix

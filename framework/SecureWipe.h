@@ -2,8 +2,8 @@
 // a password, a key or decrypted vault content before it is freed or reused.
 #pragma once
 
-#include <cstddef>
 #include <string.h>
+#include <cstddef>
 
 namespace Ombrix {
 

@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <thread>
 #include <stdexcept>
+#include <thread>
 
 #include "support/TempDir.h"
 

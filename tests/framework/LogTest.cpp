@@ -42,7 +42,8 @@ protected:
         const Ombrix::LocalTime before = Ombrix::CurrentLocalTime();
         Log::Instance();
         const Ombrix::LocalTime after = Ombrix::CurrentLocalTime();
-        for (const std::string& candidate : {Compose(path, name, before), Compose(path, name, after)}) {
+        for (const std::string& candidate :
+             {Compose(path, name, before), Compose(path, name, after)}) {
             if (testsupport::FileExists(candidate)) {
                 return candidate;
             }
@@ -89,9 +90,9 @@ TEST_F(LogTest, DefaultsToOmbrixInTheWorkingDirectoryAndWritesStampedLines) {
 
 TEST_F(LogTest, NameAndOutputPathComeFromTheConfiguration) {
     TempDir out;
-    const std::string file = CreateLog(
-        "/config/system/logname myapp\n/config/system/outputpath " + out.Path() + "/\n",
-        out.Path() + "/", "myapp");
+    const std::string file =
+        CreateLog("/config/system/logname myapp\n/config/system/outputpath " + out.Path() + "/\n",
+                  out.Path() + "/", "myapp");
     ASSERT_FALSE(file.empty());
     EXPECT_TRUE(testsupport::ListFiles(dir.Path(), "log_").empty());
 }

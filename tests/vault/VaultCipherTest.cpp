@@ -13,7 +13,9 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-Bytes KeyBytes(const VaultKey& key) { return Bytes(key.begin(), key.end()); }
+Bytes KeyBytes(const VaultKey& key) {
+    return Bytes(key.begin(), key.end());
+}
 
 Bytes Hex(const std::string& hex) {
     Bytes out;
@@ -23,7 +25,9 @@ Bytes Hex(const std::string& hex) {
     return out;
 }
 
-unsigned char Shifted(char c) { return static_cast<unsigned char>(c + kVaultKeyOffset); }
+unsigned char Shifted(char c) {
+    return static_cast<unsigned char>(c + kVaultKeyOffset);
+}
 
 TEST(VaultKeyTest, ShortPasswordsRepeatWithTheOffsetAdded) {
     const std::string eight = "abcd1234";
