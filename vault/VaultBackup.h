@@ -1,0 +1,14 @@
+// The copy of the vault file made before its master password is changed.
+#pragma once
+
+#include <string>
+
+#include "framework/LocalTime.h"
+
+// The backup's path for the given moment: directory + "ferrocask_YYYYMMDDhhmmss.db".
+std::string VaultBackupPath(const std::string& directory, const Ombrix::LocalTime& when);
+
+// Copies directory + "ferrocask.db" to the backup path of the current local time, only if
+// no file of that name exists yet (created exclusively, never overwritten). True when the
+// copy was made.
+bool BackupVaultFile(const std::string& directory);

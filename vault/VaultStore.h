@@ -1,0 +1,70 @@
+// The vault file: whether it exists, the master password with its picture, and the named
+// passwords. Every operation stands alone: it takes the program directory (ending in '/')
+// and the master password, opens its own circuit on "/device/system/db", and keeps nothing
+// secret beyond the members below.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "framework/Data.h"
+#include "vault/PasswordEntry.h"
+
+constexpr int kPictureSide = 128;
+constexpr int kPictureBytes = kPictureSide * kPictureSide * 3;  // 49,152: BGR rows from the top
+
+class VaultStore {
+public:
+    VaultStore() = default;
+    VaultStore(const VaultStore&) = delete;
+    VaultStore& operator=(const VaultStore&) = delete;
+    ~VaultStore();
+
+    // True when the vault file holds its "main" record.
+    bool VaultExists(const std::string& directory);
+
+    // The decrypted picture (49,152 bytes in m_picture, valid until the next call), with
+    // width and height set to 128; null, width and height untouched, when there is none.
+    const unsigned char* ReadPicture(const std::string& directory, std::string_view masterPassword,
+                                     int* width, int* height);
+
+    // Stores picture under the new master password; with an old one, re-encrypts the
+    // entries under the new one as well. True when the picture was stored.
+    bool SetMasterPassword(const Ombrix::Data<unsigned char>& picture, const std::string& directory,
+                           std::string_view newMasterPassword,
+                           std::optional<std::string_view> oldMasterPassword);
+
+    // All entries in stored order, their password fields zeroed.
+    void ListEntries(EntryList& out, const std::string& directory, std::string_view masterPassword);
+
+    // The first entry named name; false (out untouched) when there is none.
+    bool GetEntry(const std::string& directory, std::string_view masterPassword,
+                  std::string_view name, PasswordEntry& out);
+
+    // Appends entry, renaming it when its name is taken.
+    void AddEntry(const std::string& directory, std::string_view masterPassword,
+                  const PasswordEntry& entry);
+
+    // Replaces the entry of the same name in place.
+    void ModifyEntry(const std::string& directory, std::string_view masterPassword,
+                     const PasswordEntry& entry);
+
+    // Removes the entry of the same name.
+    void DeleteEntry(const std::string& directory, std::string_view masterPassword,
+                     const PasswordEntry& entry);
+
+    // Reads and decrypts the whole entry list into m_entries.
+    void LoadEntries(const std::string& directory, std::string_view masterPassword);
+
+    // Encrypts and writes m_entries as the "pass" record.
+    void SaveEntries(const std::string& directory, std::string_view masterPassword,
+                     bool replaceByDelete);
+
+    bool m_exists = false;
+    Ombrix::Data<unsigned char> m_picture;
+    EntryList m_entries;
+};
+
+// The vault file's path in a program directory.
+std::string VaultFilePath(const std::string& directory);
