@@ -54,7 +54,8 @@ public:
     void DeleteEntry(const std::string& directory, std::string_view masterPassword,
                      const PasswordEntry& entry);
 
-    // Reads and decrypts the whole entry list into m_entries.
+    // Reads and decrypts the whole entry list into m_entries. Of a stored list whose length
+    // is not a whole number of entries, the whole entries are used and the rest is ignored.
     void LoadEntries(const std::string& directory, std::string_view masterPassword);
 
     // Encrypts and writes m_entries as the "pass" record.
@@ -63,7 +64,18 @@ public:
 
     bool m_exists = false;
     Ombrix::Data<unsigned char> m_picture;
+    // The working copy of the entry list. The public operations wipe it before they return;
+    // only LoadEntries leaves it filled.
     EntryList m_entries;
+
+private:
+    // LoadEntries, telling whether the stored list is now known: true when it was read or
+    // there is none, false when it could not be read (then nothing may be written back).
+    bool ReadEntries(const std::string& directory, std::string_view masterPassword);
+    // Wipes and empties m_entries.
+    void ForgetEntries();
+    // Wipes and empties m_picture.
+    void ForgetPicture();
 };
 
 // The vault file's path in a program directory.
