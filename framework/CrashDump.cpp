@@ -265,8 +265,14 @@ void WriteReport(int fd, int signal, const siginfo_t* info, void* context, long 
         out.Text(SignalName(signal));
         out.Text(")\nsignal code: ");
         out.Decimal(info != nullptr ? info->si_code : 0);
-        out.Text("\nfault address: ");
-        out.Hex(info != nullptr ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0);
+        if (info != nullptr && info->si_code > 0) {
+            // Raised by the processor: the address that could not be used.
+            out.Text("\nfault address: ");
+            out.Hex(reinterpret_cast<std::uintptr_t>(info->si_addr));
+        } else if (info != nullptr) {
+            out.Text("\nsent by process id: ");
+            out.Decimal(info->si_pid);
+        }
         out.Text("\ninstruction pointer: ");
         out.Hex(InstructionPointer(context));
         out.Text("\nprocess id: ");
