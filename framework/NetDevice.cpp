@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <ace/INET_Addr.h>
+#include <ace/OS_NS_sys_time.h>
 #include <ace/SOCK_Connector.h>
 
 #include "framework/CrashDump.h"
@@ -117,7 +118,18 @@ std::unique_ptr<CircuitInterface> NetDevice::Listen(const std::string& address, 
         return nullptr;
     }
     _NetServerInfo& server = ServerFor(static_cast<unsigned short>(port));
+    const ACE_Time_Value deadline =
+        ACE_OS::gettimeofday() + (timeout != nullptr ? *timeout : ACE_Time_Value::zero);
     std::unique_ptr<_NetInfo> accepted = server.m_queue.Pop(timeout);
+    // A wait can end for a connection that another caller took: wait on for the rest of
+    // the time, so that a caller is not turned away early because others wait on the port.
+    while (!accepted && timeout != nullptr) {
+        const ACE_Time_Value left = deadline - ACE_OS::gettimeofday();
+        if (left <= ACE_Time_Value::zero) {
+            break;
+        }
+        accepted = server.m_queue.Pop(&left);
+    }
     if (!accepted) {
         SetError(error, kRefused);
         return nullptr;

@@ -1,5 +1,8 @@
 #include "framework/Thread.h"
 
+#include <mutex>
+#include <vector>
+
 #include <ace/OS_NS_Thread.h>
 
 #include "framework/CrashDump.h"
@@ -21,7 +24,48 @@ void LogJobFailure() {
     }
 }
 
+// Threads of workers that were abandoned (see AbandonFromWithin), waiting to be joined by
+// some other thread: the next thread device made or destroyed. One left at process exit has
+// long finished its job (or never will): it is not waited for.
+class AbandonedThreads {
+public:
+    void Add(ACE_hthread_t thread) {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_threads.push_back(thread);
+    }
+
+    void JoinAll() {
+        std::vector<ACE_hthread_t> threads;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            threads.swap(m_threads);
+        }
+        ACE_hthread_t self;
+        ACE_Thread::self(self);
+        for (ACE_hthread_t thread : threads) {
+            if (ACE_OS::thr_equal(thread, self)) {
+                Add(thread);  // a thread cannot join itself; somebody else will
+            } else {
+                ACE_Thread::join(thread);
+            }
+        }
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<ACE_hthread_t> m_threads;
+};
+
+AbandonedThreads& Abandoned() {
+    static AbandonedThreads* threads = new AbandonedThreads;  // lives until the process ends
+    return *threads;
+}
+
 }  // namespace
+
+void Thread::JoinAbandoned() {
+    Abandoned().JoinAll();
+}
 
 Thread::Thread() {
     m_idle.reset();
@@ -34,7 +78,8 @@ Thread::Thread() {
 
 Thread::~Thread() {
     RequestStop();
-    if (m_bStarted) {
+    // An abandoned worker frees itself on its own thread, which is joined by somebody else.
+    if (m_bStarted && !m_bAbandoned) {
         ACE_Thread::join(m_hThread);
     }
 }
@@ -46,9 +91,21 @@ void Thread::RequestStop() {
 
 ACE_THR_FUNC_RETURN Thread::Entry(void* self) {
     // A job that overflows its stack is still reported by the crash writer.
-    AlternateSignalStack signalStack;
-    static_cast<Thread*>(self)->Run();
+    Thread* worker = static_cast<Thread*>(self);
+    {
+        AlternateSignalStack signalStack;
+        worker->Run();
+    }
+    if (worker->m_bAbandoned) {
+        delete worker;
+    }
     return 0;
+}
+
+void Thread::AbandonFromWithin() {
+    m_bAbandoned = true;
+    m_bRun = false;
+    Abandoned().Add(m_hThread);
 }
 
 void Thread::Run() {

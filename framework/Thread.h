@@ -43,6 +43,15 @@ public:
     // only has to join it. Lets an owner stop many workers at once.
     void RequestStop();
 
+    // For an owner that is being destroyed on this worker's own thread (a job that let go
+    // of the last share of its device): the worker cannot join itself, so it stops after
+    // the running job and frees itself, and its thread is joined later by JoinAbandoned.
+    // The owner must forget the pointer.
+    void AbandonFromWithin();
+
+    // Joins the threads of abandoned workers (except the calling thread's own).
+    static void JoinAbandoned();
+
     // Whether the operating-system thread could be started; a worker without one never
     // runs anything and is not lent out.
     bool Started() const { return m_bStarted; }
@@ -72,6 +81,7 @@ private:
 
     std::atomic<bool> m_bRun{true};
     bool m_bStarted = false;
+    bool m_bAbandoned = false;  // only touched by the worker's own thread
     ACE_hthread_t m_hThread{};
     ACE_thread_t m_threadId{};
     Queue<Job> m_jobs;

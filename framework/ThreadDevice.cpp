@@ -3,6 +3,7 @@
 namespace Ombrix {
 
 ThreadDevice::ThreadDevice() {
+    Thread::JoinAbandoned();
     m_pool.reserve(kInitialWorkers);
     for (int i = 0; i < kInitialWorkers; ++i) {
         auto worker = std::make_unique<Thread>();
@@ -15,11 +16,16 @@ ThreadDevice::ThreadDevice() {
 ThreadDevice::~ThreadDevice() {
     // Wake them all first, so they wind down together, then join them first to last.
     for (auto& worker : m_pool) {
-        worker->RequestStop();
+        if (worker->IsCurrentThread()) {
+            worker.release()->AbandonFromWithin();
+        } else {
+            worker->RequestStop();
+        }
     }
     for (auto& worker : m_pool) {
         worker.reset();
     }
+    Thread::JoinAbandoned();
 }
 
 std::unique_ptr<CircuitInterface> ThreadDevice::CreateCircuit(std::string, int, int* error,
@@ -45,12 +51,15 @@ std::unique_ptr<CircuitInterface> ThreadDevice::CreateCircuit(std::string, int, 
 }
 
 int ThreadDevice::Release(Thread* worker) {
-    Lockable::Lock guard(*this);
-    if (worker != nullptr) {
-        std::unique_ptr<Thread> owned(worker);
-        owned->WaitUntilReusable();
-        m_pool.push_back(std::move(owned));
+    if (worker == nullptr) {
+        return kOk;
     }
+    std::unique_ptr<Thread> owned(worker);
+    // The wait happens outside the device lock: the job being waited for may itself ask
+    // this device for a circuit or give one back.
+    owned->WaitUntilReusable();
+    Lockable::Lock guard(*this);
+    m_pool.push_back(std::move(owned));
     return kOk;
 }
 

@@ -33,7 +33,7 @@ public:
                                                     const ACE_Time_Value* timeout) override;
 
     // Takes a lent worker back once it may be reused (see Thread::WaitUntilReusable).
-    // The device lock is held meanwhile, so circuits are not created or given back then.
+    // Other circuits may be created and given back meanwhile.
     int Release(Thread* worker);
 
     // Number of workers waiting in the pool.

@@ -75,7 +75,7 @@ TEST_F(AppFrameworkTest, StartAndStopManyTimesLeaveNoThreadBehind) {
     AppFramework framework;
     framework.Init();
     framework.Fini();
-    const int before = testsupport::CountProcessThreads();
+    const int before = testsupport::BaselineThreadCount();
     for (int round = 0; round < 40; ++round) {
         framework.Init();
         // Busy devices: a lent worker with a job, and a listener waiting for clients.

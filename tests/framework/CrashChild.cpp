@@ -14,14 +14,20 @@
 #include "framework/CrashDump.h"
 
 // Exported (the program is linked with its symbols visible), so they show in the backtrace.
-extern "C" __attribute__((noinline)) void CrashChildNullWrite() {
+// The undefined-behaviour sanitizer would stop the program before the store faults.
+extern "C" __attribute__((noinline, no_sanitize("undefined"))) void CrashChildNullWrite() {
     // Both the pointer and the target are volatile: the compiler can neither see that the
     // pointer is null nor drop the store.
     volatile int* volatile nowhere = nullptr;
     *nowhere = 1;
 }
 
+volatile bool g_deeper = true;  // always true; the compiler cannot know it
+
 extern "C" __attribute__((noinline)) int CrashChildRecurse(int depth) {
+    if (!g_deeper) {
+        return depth;
+    }
     volatile char ballast[1024];
     ballast[0] = static_cast<char>(depth);
     return CrashChildRecurse(depth + 1) + ballast[0];

@@ -205,6 +205,24 @@ TEST_F(ThreadDeviceTest, GivingBackWaitsForTheRunningJob) {
     EXPECT_EQ(device->IdleWorkers(), 8u);
 }
 
+TEST_F(ThreadDeviceTest, AJobMayBorrowAWorkerWhileItsOwnIsBeingGivenBack) {
+    auto circuit = Lend();
+    Gate gate;
+    std::atomic<bool> nestedRan{false};
+    Post(*circuit, [&] {
+        gate.Wait();
+        auto nested = DeviceManager::Instance().GetCircuit(kThreadDevice, "", 0, nullptr, nullptr);
+        WorkerOf(*nested);
+        nestedRan = true;
+    });
+    std::thread giver([&] { circuit.reset(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let the give-back start
+    gate.Open();
+    giver.join();
+    EXPECT_TRUE(nestedRan);
+    EXPECT_EQ(device->IdleWorkers(), 8u);
+}
+
 TEST_F(ThreadDeviceTest, GivingBackNeverHangsWhenNoJobFinished) {
     // No job written at all.
     Lend().reset();
@@ -236,7 +254,7 @@ TEST_F(ThreadDeviceTest, AJobMayGiveBackItsOwnCircuit) {
 
 TEST_F(ThreadDeviceTest, RemovingTheDeviceStopsAndJoinsEveryWorker) {
     DeviceManager::DestroyInstance();
-    const int before = testsupport::CountProcessThreads();
+    const int before = testsupport::BaselineThreadCount();
     DeviceManager::Instance().Add(kThreadDevice, std::make_unique<ThreadDevice>());
     EXPECT_EQ(testsupport::CountProcessThreads(), before + 8);
 
@@ -247,6 +265,26 @@ TEST_F(ThreadDeviceTest, RemovingTheDeviceStopsAndJoinsEveryWorker) {
     EXPECT_EQ(testsupport::CountProcessThreads(), before + 8);
     WorkerOf(*circuit);
     circuit.reset();
+    EXPECT_EQ(testsupport::CountProcessThreads(), before);
+}
+
+TEST_F(ThreadDeviceTest, AJobMayLetGoOfTheLastShareOfItsDevice) {
+    DeviceManager::DestroyInstance();
+    const int before = testsupport::BaselineThreadCount();
+    DeviceManager::Instance().Add(kThreadDevice, std::make_unique<ThreadDevice>());
+    std::shared_ptr<CircuitInterface> circuit = Lend();
+    CircuitInterface* raw = circuit.get();
+    DeviceManager::Instance().Remove(kThreadDevice);
+    std::promise<void> done;
+    // The device goes with its last circuit, on the worker that runs this job.
+    Post(*raw, [&circuit, &done] {
+        circuit.reset();
+        done.set_value();
+    });
+    done.get_future().get();
+    // The worker could not join itself; the next device does it.
+    DeviceManager::Instance().Add(kThreadDevice, std::make_unique<ThreadDevice>());
+    DeviceManager::Instance().Remove(kThreadDevice);
     EXPECT_EQ(testsupport::CountProcessThreads(), before);
 }
 

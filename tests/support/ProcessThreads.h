@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <thread>
 
 namespace testsupport {
 
@@ -12,6 +13,13 @@ inline int CountProcessThreads() {
         ++count;
     }
     return count;
+}
+
+// The count to compare against later. A thread is started and joined first: some runtimes
+// (the thread sanitizer's) start a helper thread of their own with the first new thread.
+inline int BaselineThreadCount() {
+    std::thread([] {}).join();
+    return CountProcessThreads();
 }
 
 }  // namespace testsupport
