@@ -33,8 +33,9 @@ TEST(PasswordEntryTest, FieldsHoldAtMost62BytesAndAreReadWithinTheirSize) {
     PasswordEntry full;
     std::memset(&full, 'z', sizeof full);
     EXPECT_EQ(FieldText(full.name), std::string(64, 'z'));
-    const PasswordEntry normal = NormalizedEntry(full);
-    EXPECT_EQ(FieldText(normal.password), std::string(62, 'z'));
+    NormalizeEntry(full);
+    EXPECT_EQ(FieldText(full.password), std::string(62, 'z'));
+    EXPECT_EQ(std::string(full.kind + 62, 2), std::string(2, '\0'));
 
     // Text after an embedded zero byte is not stored.
     EXPECT_EQ(FieldText(MakePasswordEntry(std::string("ab\0cd", 5), "").name), "ab");
