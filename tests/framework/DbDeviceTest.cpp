@@ -1,0 +1,188 @@
+#include "framework/DbDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <thread>
+
+#include "framework/Config.h"
+#include "framework/DeviceManager.h"
+#include "support/TempDir.h"
+
+using namespace Ombrix;
+
+namespace {
+
+void SetBytes(Data<unsigned char>& data, const std::string& bytes) {
+    data.m_nLength = 0;
+    data.Append(reinterpret_cast<const unsigned char*>(bytes.data()),
+                static_cast<int>(bytes.size()));
+}
+
+class DbDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeviceManager::Instance().Add("/device/system/db", std::make_unique<DbDevice>());
+    }
+    void TearDown() override { DeviceManager::DestroyInstance(); }
+
+    std::unique_ptr<CircuitInterface> Open(const std::string& name, int mode = 0,
+                                           int* error = nullptr) {
+        return DeviceManager::Instance().GetCircuit("/device/system/db", dir.File(name), mode,
+                                                    error, nullptr);
+    }
+    static Db* HandleOf(const std::unique_ptr<CircuitInterface>& circuit) {
+        return dynamic_cast<DbCircuit&>(*circuit).GetDb();
+    }
+    // Runs one request; a read's result (or "<none>") lands in `read`.
+    int Run(CircuitInterface& circuit, int op, const std::string& key,
+            const std::string& value = "") {
+        DbRequest request;
+        request.op = op;
+        SetBytes(request.key, key);
+        SetBytes(request.value, value);
+        const int result = circuit.Write(&request, sizeof request, nullptr);
+        read = result == 0 ? std::string(reinterpret_cast<char*>(request.value.m_pBuffer),
+                                         request.value.m_nLength)
+                           : "<none>";
+        return result;
+    }
+
+    testsupport::TempDir dir;
+    std::string read;
+};
+
+TEST_F(DbDeviceTest, OnePathIsOpenedOnceAndSharedByItsCircuits) {
+    int error = -1;
+    auto first = Open("a.db", 0, &error);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(error, 0);
+    auto second = Open("a.db", 1);
+    EXPECT_NE(first.get(), second.get());
+    EXPECT_EQ(HandleOf(first), HandleOf(second));  // the first opening decides the mode
+    EXPECT_NE(HandleOf(Open("b.db")), HandleOf(first));
+
+    u_int32_t pageSize = 0;
+    HandleOf(first)->get_pagesize(&pageSize);
+    EXPECT_EQ(pageSize, 8192u);
+}
+
+TEST_F(DbDeviceTest, FilesThatCannotBeOpenedGiveNoCircuitAndAreTriedAgainLater) {
+    int error = -1;
+    EXPECT_EQ(Open("ro.db", 1, &error), nullptr);
+    EXPECT_EQ(error, 1);
+    EXPECT_FALSE(testsupport::FileExists(dir.File("ro.db")));
+    testsupport::WriteFile(dir.File("text.db"), std::string(20000, 'x'));
+    EXPECT_EQ(Open("text.db", 0, &error), nullptr);
+    EXPECT_EQ(error, 1);
+    ASSERT_NE(Open("ro.db", 0), nullptr);  // a failed open leaves nothing behind
+}
+
+TEST(DbCacheSizeTest, ChosenByTheFirstMatchingWordOfThePath) {
+    EXPECT_EQ(DbDevice::CacheBytesFor("/d/face/a.db"), 0x4000000u);
+    EXPECT_EQ(DbDevice::CacheBytesFor("/d/face/zi.db"), 0x9600000u);
+    EXPECT_EQ(DbDevice::CacheBytesFor("/d/friend/a.db"), 0xA000000u);
+    EXPECT_EQ(DbDevice::CacheBytesFor("/d/friend/zi.db"), 0x20000000u);
+    EXPECT_EQ(DbDevice::CacheBytesFor("/d/shangpin/zi.db"), 0x20000000u);
+    EXPECT_EQ(DbDevice::CacheBytesFor("/d/friend/face.db"), 0x4000000u);
+    EXPECT_EQ(DbDevice::CacheBytesFor("/d/Face/a.db"), 0x200000u);
+    EXPECT_EQ(DbDevice::CacheBytesFor("/opt/ferrocask.db"), 0x200000u);
+}
+
+TEST_F(DbDeviceTest, RequestsPutDeleteReplaceAppendAndRead) {
+    auto circuit = Open("ops.db");
+    EXPECT_EQ(Run(*circuit, kDbPut, "k", "first"), 0);
+    EXPECT_EQ(Run(*circuit, kDbPut, "k", "second"), 0);
+    EXPECT_EQ(Run(*circuit, kDbRead, "k"), 0);
+    EXPECT_EQ(read, "second");
+    EXPECT_EQ(Run(*circuit, kDbDelete, "missing"), 0);
+    EXPECT_EQ(Run(*circuit, kDbDelete, "k"), 0);
+    EXPECT_EQ(Run(*circuit, kDbRead, "k"), 1);
+
+    EXPECT_EQ(Run(*circuit, kDbPutOrReplace, "r", "new"), 0);
+    EXPECT_EQ(Run(*circuit, kDbPutOrReplace, "r", "replaced"), 0);
+    Run(*circuit, kDbRead, "r");
+    EXPECT_EQ(read, "replaced");
+
+    // Appending works on small values and on values kept on overflow pages.
+    for (const std::string& head : {std::string("abc"), std::string(20000, 'x')}) {
+        EXPECT_EQ(Run(*circuit, kDbAppend, "a" + head.substr(0, 1), head), 0);
+        EXPECT_EQ(Run(*circuit, kDbAppend, "a" + head.substr(0, 1), "defgh"), 0);
+        Run(*circuit, kDbRead, "a" + head.substr(0, 1));
+        EXPECT_EQ(read, head + "defgh");
+    }
+    EXPECT_EQ(Run(*circuit, kDbSync, ""), 0);
+}
+
+TEST_F(DbDeviceTest, MalformedRequestsAreRefusedUntouched) {
+    auto circuit = Open("w.db");
+    DbRequest request;
+    request.op = kDbRead;
+    SetBytes(request.value, "stale");
+    EXPECT_EQ(circuit->Write(&request, sizeof request + 1, nullptr), 1);
+    EXPECT_EQ(circuit->Write(&request, sizeof request - 1, nullptr), 1);
+    EXPECT_EQ(request.value.m_nLength, 5);
+    EXPECT_EQ(circuit->Write(&request, sizeof request, nullptr), 1);  // missing key
+    EXPECT_EQ(request.value.m_nLength, 0);
+    for (int op : {5, 7, -1}) {
+        EXPECT_EQ(Run(*circuit, op, "k", "v"), 1);
+    }
+}
+
+TEST_F(DbDeviceTest, FailedPutsAreLogged) {
+    testsupport::ScopedWorkingDirectory cwd(dir.Path());
+    testsupport::WriteFile(dir.File("config.txt"), "/config/system/log true\n");
+    Config::SetFileName("config.txt");
+    Run(*Open("locked.db"), kDbPut, "old", "v");
+    DeviceManager::DestroyInstance();
+    SetUp();
+
+    auto circuit = Open("locked.db", 1);
+    EXPECT_EQ(Run(*circuit, kDbPut, "k", "v"), 1);
+    EXPECT_EQ(Run(*circuit, kDbPutOrReplace, "new", "v"), 1);
+    EXPECT_EQ(Run(*circuit, kDbAppend, "old", "w"), 1);
+    EXPECT_EQ(Run(*circuit, kDbDelete, "old"), 1);  // fails without a log line
+
+    const auto logs = testsupport::ListFiles(dir.Path(), "log_");
+    ASSERT_EQ(logs.size(), 1u);
+    const std::string text = testsupport::ReadFile(dir.File(logs[0]));
+    EXPECT_TRUE(
+        std::regex_match(text, std::regex("(.{19}   error:DbCircuit::Write m_pDb->put error!\n){2}"
+                                          ".{19}   error:DbCircuit::Write cursor->put error!\n")))
+        << text;
+}
+
+TEST_F(DbDeviceTest, ThreadsAskingForOnePathAtOnceShareOneHandle) {
+    std::vector<Db*> handles(6, nullptr);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        threads.emplace_back([&, i] {
+            auto circuit = Open("shared.db");
+            handles[i] = HandleOf(circuit);
+            DbRequest put;
+            put.op = kDbPut;
+            SetBytes(put.key, std::to_string(i));
+            SetBytes(put.value, std::string(100 + i, 'v'));
+            circuit->Write(&put, sizeof put, nullptr);
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    auto circuit = Open("shared.db");
+    for (std::size_t i = 0; i < handles.size(); ++i) {
+        EXPECT_EQ(handles[i], HandleOf(circuit));
+        EXPECT_EQ(Run(*circuit, kDbRead, std::to_string(i)), 0);
+        EXPECT_EQ(read.size(), 100 + i);
+    }
+}
+
+TEST_F(DbDeviceTest, ACircuitKeepsItsDeviceAndHandleAliveAfterShutDown) {
+    auto circuit = Open("late.db");
+    DeviceManager::DestroyInstance();
+    EXPECT_EQ(Run(*circuit, kDbPut, "k", "still works"), 0);
+    EXPECT_EQ(Run(*circuit, kDbRead, "k"), 0);
+    EXPECT_EQ(read, "still works");
+}
+
+}  // namespace
