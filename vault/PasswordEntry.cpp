@@ -58,12 +58,10 @@ bool HasName(const PasswordEntry& entry, std::string_view name) {
     return FieldText(entry.name) == UpToZero(name);
 }
 
-PasswordEntry NormalizedEntry(const PasswordEntry& entry) {
-    PasswordEntry normalized = entry;
-    SetFieldText(normalized.name, FieldText(normalized.name));
-    SetFieldText(normalized.kind, FieldText(normalized.kind));
-    SetFieldText(normalized.password, FieldText(normalized.password));
-    return normalized;
+void NormalizeEntry(PasswordEntry& entry) {
+    SetFieldText(entry.name, FieldText(entry.name));
+    SetFieldText(entry.kind, FieldText(entry.kind));
+    SetFieldText(entry.password, FieldText(entry.password));
 }
 
 std::string RenameDuplicate(std::string_view wanted, const EntryList& entries,

@@ -39,9 +39,9 @@ void WipeEntry(PasswordEntry& entry);
 // Whether the entry's name is exactly name (its bytes up to the first zero byte).
 bool HasName(const PasswordEntry& entry, std::string_view name);
 
-// The entry with each field cut to 62 bytes and every byte after its text zeroed, as the
-// vault stores it.
-PasswordEntry NormalizedEntry(const PasswordEntry& entry);
+// Cuts each field of entry to 62 bytes and zeroes every byte after its text, as the vault
+// stores entries. Done in place, so that no further copy of a password is made.
+void NormalizeEntry(PasswordEntry& entry);
 
 // A name for an entry whose wanted name is already taken in entries: the first 47 bytes of
 // it, '_' and the moment as YYYYMMDDhhmmss. While that is taken too, the same renaming is

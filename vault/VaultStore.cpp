@@ -263,7 +263,8 @@ void VaultStore::AddEntry(const std::string& directory, std::string_view masterP
                           const PasswordEntry& entry) {
     // A list that could not be read must not be replaced by one holding only the new entry.
     if (ReadEntries(directory, masterPassword)) {
-        PasswordEntry added = NormalizedEntry(entry);
+        PasswordEntry added = entry;
+        NormalizeEntry(added);
         const std::string_view wanted = FieldText(added.name);
         if (std::any_of(m_entries.begin(), m_entries.end(),
                         [wanted](const PasswordEntry& e) { return HasName(e, wanted); })) {
@@ -287,7 +288,8 @@ void VaultStore::ModifyEntry(const std::string& directory, std::string_view mast
                          [name](const PasswordEntry& stored) { return HasName(stored, name); });
         // An absent name changes nothing, so nothing is written.
         if (found != m_entries.end()) {
-            *found = NormalizedEntry(entry);
+            *found = entry;
+            NormalizeEntry(*found);
             SaveEntries(directory, masterPassword, false);
         }
     }
