@@ -213,7 +213,8 @@ int NetCircuit::Read(void* buffer, int length, const ACE_Time_Value* timeout) {
     if (!m_stream) {
         return 0;
     }
-    if (buffer == nullptr || length < 0) {
+    // A connection that never came about fails at once instead of waiting out the limit.
+    if (buffer == nullptr || length < 0 || m_stream->get_handle() == ACE_INVALID_HANDLE) {
         return -1;
     }
     return static_cast<int>(m_stream->recv(buffer, static_cast<size_t>(length), timeout));
@@ -223,7 +224,9 @@ int NetCircuit::Write(void* buffer, int length, const ACE_Time_Value* timeout) {
     if (!m_stream || buffer == nullptr || length < 0) {
         return kRefused;
     }
-    m_stream->send_n(buffer, static_cast<size_t>(length), MSG_NOSIGNAL, timeout);
+    if (m_stream->get_handle() != ACE_INVALID_HANDLE) {
+        m_stream->send_n(buffer, static_cast<size_t>(length), MSG_NOSIGNAL, timeout);
+    }
     return kOk;
 }
 
