@@ -1,5 +1,9 @@
 #include "framework/DbDevice.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
 #include <iostream>
 
@@ -19,6 +23,24 @@ bool Contains(const std::string& text, const char* word) {
 
 void LogError(const char* message) {
     Log::Instance().Error(message);
+}
+
+// Berkeley DB makes a new database file under a temporary name ("__db." and the file's name,
+// in the same folder) and renames it once it is complete. While that name exists and the file
+// does not, the library takes the file for one that another process is making and waits for
+// it, without end. A creation cut short (a full disk, a killed process) leaves the temporary
+// file behind, and every later open of the path would hang. Files of this device are made by
+// this program alone, and only under the device lock, so a leftover found while the file
+// itself is missing is stale and is removed.
+void RemoveStaleCreation(const std::string& path) {
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0 || errno != ENOENT) {
+        return;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::string temporary = path.substr(0, nameStart) + "__db." + path.substr(nameStart);
+    ::unlink(temporary.c_str());
 }
 
 }  // namespace
@@ -68,6 +90,9 @@ std::unique_ptr<CircuitInterface> DbDevice::CreateCircuit(std::string address, i
         opened->set_pagesize(kPageSize);
         opened->set_cachesize(0, CacheBytesFor(address), 0);
         const u_int32_t flags = (mode == 1 ? DB_RDONLY : DB_CREATE) | DB_THREAD;
+        if (mode != 1) {
+            RemoveStaleCreation(address);
+        }
         if (opened->open(nullptr, address.c_str(), nullptr, DB_BTREE, flags, kFileMode) != 0) {
             if (error != nullptr) {
                 *error = kRefused;

@@ -1,12 +1,14 @@
 #include "vault/VaultStore.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
 
 #include "framework/DbCursor.h"
 #include "framework/DbDevice.h"
+#include "framework/DbRoom.h"
 #include "framework/DeviceManager.h"
 #include "framework/LocalTime.h"
 #include "framework/SecretString.h"
@@ -69,6 +71,66 @@ int PutAtCursorOrInsert(Db* db, DbCursor& cursor, bool found, const char* key,
         return cursor.PutCurrent(value.m_pBuffer, value.m_nLength);
     }
     return Ombrix::DbInsertNew(db, key, kKeyLength, value.m_pBuffer, value.m_nLength);
+}
+
+// What a record held before it was written, so that the write can be taken back.
+struct PreviousRecord {
+    bool present = false;     // the key existed
+    bool restorable = false;  // its value was read and can be put back
+    Data<unsigned char> value;
+};
+
+// Brings the record under key back to what it was (or removes it when there was none).
+int RestoreRecord(Db* db, const char* key, const PreviousRecord& previous) {
+    DbCursor cursor(db);
+    if (!cursor.Valid()) {
+        return EINVAL;
+    }
+    const bool found = cursor.Seek(key, kKeyLength) == 0;
+    if (!previous.present) {
+        return found ? cursor.DeleteCurrent() : 0;
+    }
+    return PutAtCursorOrInsert(db, cursor, found, key, previous.value);
+}
+
+// Writes value under key (replacing an existing record in place, or by deleting it and
+// inserting the new one) and flushes the file. True when the new value is in the file.
+//
+// Nothing is written unless the file has room to grow by the whole value (see DbRoom.h). A
+// flush can still fail (the room set aside was lost to a race, an I/O error), and then the
+// file holds some pages of the new record and some of the old, while the database's cache
+// holds the new record as if it were stored. So a failed put or flush is taken back: the
+// previous record is put back and flushed again, which needs no more room than the file had.
+// File and cache then hold the old record, and the caller reports the failure.
+bool WriteRecord(Db* db, const char* key, const Data<unsigned char>& value, bool replaceByDelete,
+                 PreviousRecord& previous) {
+    if (!Ombrix::DbMakeRoomFor(db, static_cast<u_int32_t>(value.m_nLength))) {
+        return false;
+    }
+    int result = 0;
+    {
+        DbCursor cursor(db);
+        if (!cursor.Valid()) {
+            return false;
+        }
+        previous.present = cursor.Seek(key, kKeyLength) == 0;
+        // An unreadable old value is still replaced (that is the only way past it), but
+        // cannot be restored.
+        previous.restorable = !previous.present || ReadCurrentValue(cursor, previous.value);
+        if (previous.present && replaceByDelete) {
+            cursor.DeleteCurrent();
+            result = Ombrix::DbInsertNew(db, key, kKeyLength, value.m_pBuffer, value.m_nLength);
+        } else {
+            result = PutAtCursorOrInsert(db, cursor, previous.present, key, value);
+        }
+    }
+    if (result == 0 && db->sync(0) == 0) {
+        return true;
+    }
+    if (previous.restorable && RestoreRecord(db, key, previous) == 0) {
+        db->sync(0);
+    }
+    return false;
 }
 
 }  // namespace
@@ -138,27 +200,27 @@ bool VaultStore::SetMasterPassword(const Data<unsigned char>& picture, const std
     Data<unsigned char> stored(kPictureBytes);
     stored.Append(picture.m_pBuffer, kPictureBytes);
     EncryptVaultBuffer(newPassword, stored);
-    {
-        DbCursor cursor(vault.GetDb());
-        if (!cursor.Valid()) {
-            return false;
-        }
-        const bool found = cursor.Seek(kPictureKey, kKeyLength) == 0;
-        if (PutAtCursorOrInsert(vault.GetDb(), cursor, found, kPictureKey, stored) != 0) {
-            return false;
-        }
+    PreviousRecord previousPicture;
+    if (!WriteRecord(vault.GetDb(), kPictureKey, stored, false, previousPicture)) {
+        return false;
     }
-    vault.GetDb()->sync(0);
 
     // The entries follow the new password. An unreadable list is left as it is rather than
-    // replaced by an empty one; the result reports the picture only.
+    // replaced by an empty one. A list that cannot be stored under the new password would
+    // read as scrambled bytes with it, so then the picture is taken back as well: the vault
+    // stays as it was, under the old password, and the change is reported as failed.
+    bool entriesFollowed = true;
     if (oldMasterPassword.has_value()) {
         if (ReadEntries(directory, *oldMasterPassword)) {
-            SaveEntries(directory, newPassword, false);
+            entriesFollowed = WriteEntries(directory, newPassword, false);
         }
         ForgetEntries();
     }
-    return true;
+    if (!entriesFollowed && previousPicture.restorable &&
+        RestoreRecord(vault.GetDb(), kPictureKey, previousPicture) == 0) {
+        vault.GetDb()->sync(0);
+    }
+    return entriesFollowed;
 }
 
 void VaultStore::LoadEntries(const std::string& directory, std::string_view masterPassword) {
@@ -198,37 +260,25 @@ bool VaultStore::ReadEntries(const std::string& directory, std::string_view mast
 
 void VaultStore::SaveEntries(const std::string& directory, std::string_view masterPassword,
                              bool replaceByDelete) {
+    WriteEntries(directory, masterPassword, replaceByDelete);
+}
+
+bool VaultStore::WriteEntries(const std::string& directory, std::string_view masterPassword,
+                              bool replaceByDelete) {
     OpenVault vault(directory);
     if (!vault.IsOpen() || !Acceptable(masterPassword)) {
-        return;
+        return false;
     }
     const std::size_t bytes = m_entries.size() * kEntrySize;
     if (bytes > static_cast<std::size_t>(INT_MAX)) {
-        return;
+        return false;
     }
     Data<unsigned char> buffer(static_cast<int>(bytes));
     buffer.Append(reinterpret_cast<const unsigned char*>(m_entries.data()),
                   static_cast<int>(bytes));
     EncryptVaultBuffer(masterPassword, buffer);
-
-    int result = 0;
-    {
-        DbCursor cursor(vault.GetDb());
-        if (!cursor.Valid()) {
-            return;
-        }
-        const bool found = cursor.Seek(kEntriesKey, kKeyLength) == 0;
-        if (found && replaceByDelete) {
-            cursor.DeleteCurrent();
-            result = Ombrix::DbInsertNew(vault.GetDb(), kEntriesKey, kKeyLength, buffer.m_pBuffer,
-                                         buffer.m_nLength);
-        } else {
-            result = PutAtCursorOrInsert(vault.GetDb(), cursor, found, kEntriesKey, buffer);
-        }
-    }
-    if (result == 0) {
-        vault.GetDb()->sync(0);
-    }
+    PreviousRecord previous;
+    return WriteRecord(vault.GetDb(), kEntriesKey, buffer, replaceByDelete, previous);
 }
 
 void VaultStore::ListEntries(EntryList& out, const std::string& directory,

@@ -32,8 +32,9 @@ public:
                                      int* width, int* height);
 
     // Stores picture under the new master password; with an old one, re-encrypts the
-    // entries under the new one as well. True when the picture was stored. An entry list
-    // that cannot be read is left as it is rather than overwritten.
+    // entries under the new one as well. True when the picture (and the entries) reached
+    // the file; false when the vault could not take them, and then the vault is left as it
+    // was. An entry list that cannot be read is left as it is rather than overwritten.
     bool SetMasterPassword(const Ombrix::Data<unsigned char>& picture, const std::string& directory,
                            std::string_view newMasterPassword,
                            std::optional<std::string_view> oldMasterPassword);
@@ -64,7 +65,8 @@ public:
     // is not a whole number of entries, the whole entries are used and the rest is ignored.
     void LoadEntries(const std::string& directory, std::string_view masterPassword);
 
-    // Encrypts and writes m_entries as the "pass" record.
+    // Encrypts and writes m_entries as the "pass" record. A list the file cannot take (a
+    // full disk) is not written at all: the stored one stays.
     void SaveEntries(const std::string& directory, std::string_view masterPassword,
                      bool replaceByDelete);
 
@@ -78,6 +80,9 @@ private:
     // LoadEntries, telling whether the stored list is now known: true when it was read or
     // there is none, false when it could not be read (then nothing may be written back).
     bool ReadEntries(const std::string& directory, std::string_view masterPassword);
+    // SaveEntries, telling whether the list reached the file.
+    bool WriteEntries(const std::string& directory, std::string_view masterPassword,
+                      bool replaceByDelete);
     // Wipes and empties m_entries.
     void ForgetEntries();
     // Wipes and empties m_picture.
