@@ -1,8 +1,9 @@
 # Convenience wrapper: every target installs what is missing first.
 BUILD_DIR := build
 CMAKE_ARGS ?=
+FUZZ_SECONDS ?= 60
 
-.PHONY: all setup configure build run test bench clean
+.PHONY: all setup configure build run test bench fuzz clean
 
 all: build
 
@@ -28,5 +29,9 @@ test: setup
 bench: build
 	@cmake --build $(BUILD_DIR) --target bench
 
+# Every fuzz harness for FUZZ_SECONDS seconds (clang and libFuzzer, in build-fuzz/).
+fuzz: setup
+	@scripts/run-fuzzers.sh $(FUZZ_SECONDS)
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

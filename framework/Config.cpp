@@ -25,6 +25,25 @@ using ConfigHolder = Loki::SingletonHolder<Config, Loki::CreateUsingNew, Loki::D
 
 }  // namespace
 
+void ReadConfigTokens(
+    std::istream& in,
+    const std::function<void(const std::string& key, const std::string& value)>& store) {
+    // Tokens are separated by the classic locale's white space, whatever the user's locale.
+    in.imbue(std::locale::classic());
+    std::string key;
+    std::string token;
+    bool haveKey = false;
+    while (in >> token) {
+        if (!haveKey) {
+            key = token;
+            haveKey = true;
+        } else {
+            store(key, token);
+            haveKey = false;
+        }
+    }
+}
+
 void Config::SetFileName(const std::string& fileName) {
     ConfigFileName& slot = FileNameSlot();
     std::lock_guard<std::mutex> guard(slot.lock);
@@ -47,20 +66,8 @@ Config::Config() : m_fileName(FileName()) {
         std::cout << "Config::Config(), fopen error!" << std::endl;
         return;
     }
-    // Tokens are separated by the classic locale's white space, whatever the user's locale.
-    m_file.imbue(std::locale::classic());
-    std::string key;
-    std::string token;
-    bool haveKey = false;
-    while (m_file >> token) {
-        if (!haveKey) {
-            key = token;
-            haveKey = true;
-        } else {
-            SetValue(key, token);
-            haveKey = false;
-        }
-    }
+    ReadConfigTokens(
+        m_file, [this](const std::string& key, const std::string& value) { SetValue(key, value); });
     m_file.close();
 }
 

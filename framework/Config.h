@@ -3,6 +3,8 @@
 #pragma once
 
 #include <fstream>
+#include <functional>
+#include <istream>
 #include <string>
 
 #include <loki/Singleton.h>
@@ -10,6 +12,13 @@
 #include "framework/KeyVal.h"
 
 namespace Ombrix {
+
+// Reads the tokens of a configuration text from in, separated by the classic locale's white
+// space whatever the stream's locale, and hands them to store in pairs: key path, value. A
+// last key without a value is dropped. Used by Config on its file.
+void ReadConfigTokens(
+    std::istream& in,
+    const std::function<void(const std::string& key, const std::string& value)>& store);
 
 class Config : public KeyVal<std::string, std::string, Loki::ObjectLevelLockable> {
 public:

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite in the normal build and in the sanitizer build,
-# and the framework's threaded tests in the thread-sanitizer build. Every run goes to the
-# end; the script fails when any of them failed.
+# and the framework's threaded tests in the thread-sanitizer build, then runs every fuzz
+# harness for FUZZ_SECONDS (default 30) seconds. Every run goes to the end; the script fails
+# when any of them failed.
 set -u
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
@@ -32,6 +33,9 @@ mkdir -p build build-asan build-tsan
 run_suite normal build ""
 run_suite sanitizers build-asan "" -DFERROCASK_SANITIZE=ON -DFERROCASK_BUILD_BENCH=OFF
 run_suite thread-sanitizer build-tsan framework -DFERROCASK_TSAN=ON -DFERROCASK_BUILD_BENCH=OFF
+if ! JOBS=$jobs scripts/run-fuzzers.sh "${FUZZ_SECONDS:-30}"; then
+    failed+=("fuzzers")
+fi
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "FAILED: ${failed[*]}"
