@@ -1,6 +1,7 @@
 #include "framework/DbDevice.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <mutex>
 #include <regex>
@@ -66,6 +67,18 @@ TEST_F(DbDeviceTest, OnePathIsOpenedOnceAndSharedByItsCircuits) {
     u_int32_t pageSize = 0;
     HandleOf(first)->get_pagesize(&pageSize);
     EXPECT_EQ(pageSize, 8192u);
+}
+
+// A creation cut short (a full disk, a killed program) leaves the library's temporary file
+// beside the missing database; opening the path again must neither wait for it nor fail.
+TEST_F(DbDeviceTest, ACreationCutShortDoesNotHoldUpTheNextOpen) {
+    ::alarm(60);  // instead of waiting for ever
+    testsupport::WriteFile(dir.File("__db.cut.db"), "");
+    auto circuit = Open("cut.db");
+    ASSERT_NE(circuit, nullptr);
+    EXPECT_EQ(Run(*circuit, kDbPut, "k", "v"), 0);
+    EXPECT_EQ(testsupport::ListFiles(dir.Path()), std::vector<std::string>{"cut.db"});
+    ::alarm(0);
 }
 
 TEST_F(DbDeviceTest, FilesThatCannotBeOpenedGiveNoCircuitAndAreTriedAgainLater) {

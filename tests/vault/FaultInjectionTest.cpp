@@ -29,7 +29,7 @@ using testsupport::ChildProcess;
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kRandomRounds = 150;
+constexpr int kRandomRounds = 500;
 #else
 constexpr int kRandomRounds = 1500;
 #endif

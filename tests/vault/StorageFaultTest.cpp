@@ -131,6 +131,11 @@ bool BeyondDisk(off_t offset, size_t size) {
     return true;
 }
 
+// In AMasterPasswordChangeIsTakenBackWhenItsEntriesCannotFollow: the flushes so far, and the
+// flush whose first write fails.
+int g_flushes = 0;
+int g_failingFlush = -1;
+
 // Every operation at once, reported as the results of VaultExists, ReadPicture,
 // SetMasterPassword and GetEntry.
 std::string EveryOperation(VaultStore& vault, const std::string& dir) {
@@ -291,6 +296,41 @@ TEST_F(StorageFaultTest, AFlushThatFailsIsTakenBack) {
         ::unlink(VaultFile().c_str());
         OpenVault();
     }
+}
+
+// The picture under the new password is stored, but the entries cannot follow it (an I/O
+// error in their flush): the change is taken back as a whole, and the vault still opens
+// completely with the old password.
+TEST_F(StorageFaultTest, AMasterPasswordChangeIsTakenBackWhenItsEntriesCannotFollow) {
+    MakeVault(kPassword, {"mail", "bank"});
+    const std::string picture = Picture(kPassword);
+    const ChildView view = RunRestricted(
+        [] {
+            db_env_set_func_fsync([](int fd) {
+                ++g_flushes;
+                return ::fsync(fd);
+            });
+            db_env_set_func_write([](int fd, const void* data, size_t size) {
+                if (g_flushes == g_failingFlush) {
+                    g_failingFlush = -1;
+                    errno = EIO;
+                    return ssize_t{-1};
+                }
+                return ::write(fd, data, size);
+            });
+            g_failingFlush = 1;  // the picture's flush is the first
+        },
+        [](VaultStore& vault, const std::string& dir) {
+            Ombrix::Data<unsigned char> newPicture;
+            MakePicture(newPicture, 2);
+            return Flag(vault.SetMasterPassword(newPicture, dir, kNewPassword, kPassword));
+        });
+    EXPECT_EQ(view.status, 0);
+    EXPECT_EQ(view.result, "false");
+    EXPECT_TRUE(Verified());
+    EXPECT_EQ(Picture(kPassword), picture);
+    EXPECT_EQ(Entries(kPassword), (std::vector<std::string>{"mail=pw-mail", "bank=pw-bank"}));
+    EXPECT_EQ(view.entries, Entries(kPassword));
 }
 
 // The program folder (and the vault in it) cannot be written by the user: every operation
