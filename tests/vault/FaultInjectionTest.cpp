@@ -4,10 +4,12 @@
 // that was interrupted.
 //
 // The vault writes without a log: each change is made in the database's cache and then
-// flushed page by page. A kill between two page writes of one flush can leave the pages of
-// two different states in the file. The tests therefore count and print the rounds that end
-// in such a state instead of failing on them; they fail when the helper itself misbehaves or
-// when a kill outside the flush leaves anything but the state before or after.
+// flushed page by page, and a change that frees the file's last page cuts the file at once,
+// before the flush. A kill after the cut or between two page writes leaves pages of two
+// different states in the file, and a kill can even end a single page write part-way. The
+// tests therefore count and print the rounds that end in such a state instead of failing on
+// them; they fail when the helper itself misbehaves, or when a kill before the first change
+// of the file or after the last leaves anything but the state before or after.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
