@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "framework/LocalTime.h"
 #include "framework/WipingAllocator.h"
 
 constexpr std::size_t kEntryFieldSize = 64;
@@ -33,3 +35,18 @@ PasswordEntry MakePasswordEntry(std::string_view name, std::string_view password
 
 // Zeroes an entry in a way the compiler may not drop.
 void WipeEntry(PasswordEntry& entry);
+
+// Whether the entry's name is exactly name (its bytes up to the first zero byte).
+bool HasName(const PasswordEntry& entry, std::string_view name);
+
+// Cuts each field of entry to 62 bytes and zeroes every byte after its text, as the vault
+// stores entries. Done in place, so that no further copy of a password is made.
+void NormalizeEntry(PasswordEntry& entry);
+
+// A name for an entry whose wanted name is already taken in entries: the first 47 bytes of
+// it, '_' and the moment as YYYYMMDDhhmmss. While that is taken too, the same renaming is
+// applied to the result; when it no longer changes anything (names of 47 bytes and more), a
+// number is added ("_1", "_2", ...) and the front is cut to keep 62 bytes. Always at most 62
+// bytes and not taken.
+std::string RenameDuplicate(std::string_view wanted, const EntryList& entries,
+                            const Ombrix::LocalTime& when);

@@ -9,6 +9,8 @@
 std::string VaultBackupPath(const std::string& directory, const Ombrix::LocalTime& when);
 
 // Copies directory + "ferrocask.db" to the backup path of the current local time, only if
-// no file of that name exists yet (created exclusively, never overwritten). True when the
-// copy was made.
+// no file of that name exists yet (created exclusively, never overwritten), with the vault
+// file's permissions. True when the copy was made; a copy that fails part-way is removed.
+// Paths of any length are formed; one the system refuses (a directory beyond its path
+// limit) simply gives no backup.
 bool BackupVaultFile(const std::string& directory);

@@ -25,12 +25,15 @@ public:
     bool VaultExists(const std::string& directory);
 
     // The decrypted picture (49,152 bytes in m_picture, valid until the next call), with
-    // width and height set to 128; null, width and height untouched, when there is none.
+    // width and height set to 128; null, width and height untouched, when there is none or
+    // the stored one is not exactly 49,152 bytes long (a damaged vault). A wrong master
+    // password gives scrambled pixels: the vault cannot tell.
     const unsigned char* ReadPicture(const std::string& directory, std::string_view masterPassword,
                                      int* width, int* height);
 
     // Stores picture under the new master password; with an old one, re-encrypts the
-    // entries under the new one as well. True when the picture was stored.
+    // entries under the new one as well. True when the picture was stored. An entry list
+    // that cannot be read is left as it is rather than overwritten.
     bool SetMasterPassword(const Ombrix::Data<unsigned char>& picture, const std::string& directory,
                            std::string_view newMasterPassword,
                            std::optional<std::string_view> oldMasterPassword);
@@ -42,19 +45,23 @@ public:
     bool GetEntry(const std::string& directory, std::string_view masterPassword,
                   std::string_view name, PasswordEntry& out);
 
-    // Appends entry, renaming it when its name is taken.
+    // Appends entry (fields cut to 62 bytes), renaming it when its name is taken (see
+    // RenameDuplicate). Nothing is written when the stored list cannot be read.
     void AddEntry(const std::string& directory, std::string_view masterPassword,
                   const PasswordEntry& entry);
 
-    // Replaces the entry of the same name in place.
+    // Replaces the entry of the same name in place. No entry of that name: nothing is
+    // written.
     void ModifyEntry(const std::string& directory, std::string_view masterPassword,
                      const PasswordEntry& entry);
 
-    // Removes the entry of the same name.
+    // Removes the entry of the same name; the later ones move up. No entry of that name:
+    // nothing is written.
     void DeleteEntry(const std::string& directory, std::string_view masterPassword,
                      const PasswordEntry& entry);
 
-    // Reads and decrypts the whole entry list into m_entries.
+    // Reads and decrypts the whole entry list into m_entries. Of a stored list whose length
+    // is not a whole number of entries, the whole entries are used and the rest is ignored.
     void LoadEntries(const std::string& directory, std::string_view masterPassword);
 
     // Encrypts and writes m_entries as the "pass" record.
@@ -63,7 +70,18 @@ public:
 
     bool m_exists = false;
     Ombrix::Data<unsigned char> m_picture;
+    // The working copy of the entry list. The public operations wipe it before they return;
+    // only LoadEntries leaves it filled.
     EntryList m_entries;
+
+private:
+    // LoadEntries, telling whether the stored list is now known: true when it was read or
+    // there is none, false when it could not be read (then nothing may be written back).
+    bool ReadEntries(const std::string& directory, std::string_view masterPassword);
+    // Wipes and empties m_entries.
+    void ForgetEntries();
+    // Wipes and empties m_picture.
+    void ForgetPicture();
 };
 
 // The vault file's path in a program directory.

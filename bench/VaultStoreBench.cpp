@@ -1,0 +1,204 @@
+// Cost of the vault operations on vaults of 10, 1,000 and 10,000 entries. Every operation
+// reads and decrypts the whole list; every change also re-encrypts and rewrites it and syncs
+// the file, so the figures are expected to grow linearly with the number of entries.
+// The vaults live in a scratch folder under $TMPDIR (or /tmp), removed at the end.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "framework/DbCursor.h"
+#include "framework/DbDevice.h"
+#include "framework/DeviceManager.h"
+#include "vault/VaultStore.h"
+
+namespace {
+
+const std::string kPasswordA = "bench-pass-1";
+const std::string kPasswordB = "bench-pass-2";
+
+std::string& ScratchRoot() {
+    static std::string root;
+    return root;
+}
+
+std::string EntryName(int index) {
+    return "entry-" + std::to_string(index);
+}
+
+void MakePicture(Ombrix::Data<unsigned char>& picture, int seed) {
+    picture.m_nLength = 0;
+    picture.Extend(kPictureBytes);
+    for (int i = 0; i < kPictureBytes; ++i) {
+        picture.m_pBuffer[i] = static_cast<unsigned char>(i * 13 + seed);
+    }
+}
+
+// A vault of the given size under kPasswordA, made once per size and purpose.
+const std::string& Vault(int entries, const std::string& purpose) {
+    static std::map<std::string, std::string> made;
+    const std::string id = purpose + "-" + std::to_string(entries);
+    auto found = made.find(id);
+    if (found != made.end()) {
+        return found->second;
+    }
+    const std::string directory = ScratchRoot() + "/" + id + "/";
+    std::filesystem::create_directories(directory);
+    VaultStore store;
+    Ombrix::Data<unsigned char> picture;
+    MakePicture(picture, 1);
+    store.SetMasterPassword(picture, directory, kPasswordA, std::nullopt);
+    // Written as one list: adding 10,000 entries one by one would take minutes.
+    for (int i = 0; i < entries; ++i) {
+        store.m_entries.push_back(MakePasswordEntry(EntryName(i), "password-" + std::to_string(i)));
+    }
+    store.SaveEntries(directory, kPasswordA, false);
+    return made.emplace(id, directory).first->second;
+}
+
+void BM_ListEntries(benchmark::State& state) {
+    const std::string& directory = Vault(static_cast<int>(state.range(0)), "read");
+    VaultStore store;
+    EntryList entries;
+    for (auto _ : state) {
+        store.ListEntries(entries, directory, kPasswordA);
+    }
+    if (entries.size() != static_cast<std::size_t>(state.range(0))) {
+        state.SkipWithError("wrong number of entries listed");
+    }
+}
+
+void BM_GetEntry(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const std::string& directory = Vault(count, "read");
+    VaultStore store;
+    PasswordEntry entry;
+    const std::string last = EntryName(count - 1);  // the worst case: found at the end
+    for (auto _ : state) {
+        if (!store.GetEntry(directory, kPasswordA, last, entry)) {
+            state.SkipWithError("entry not found");
+        }
+    }
+}
+
+void BM_AddEntry(benchmark::State& state) {
+    const std::string& directory = Vault(static_cast<int>(state.range(0)), "write");
+    VaultStore store;
+    const PasswordEntry added = MakePasswordEntry("added", "new password");
+    for (auto _ : state) {
+        store.AddEntry(directory, kPasswordA, added);
+        state.PauseTiming();  // keep the vault's size steady
+        store.DeleteEntry(directory, kPasswordA, added);
+        state.ResumeTiming();
+    }
+}
+
+void BM_ModifyEntry(benchmark::State& state) {
+    const int count = static_cast<int>(state.range(0));
+    const std::string& directory = Vault(count, "write");
+    VaultStore store;
+    const PasswordEntry changed = MakePasswordEntry(EntryName(count / 2), "changed");
+    for (auto _ : state) {
+        store.ModifyEntry(directory, kPasswordA, changed);
+    }
+}
+
+void BM_ReadPicture(benchmark::State& state) {
+    const std::string& directory = Vault(10, "read");
+    VaultStore store;
+    int width = 0, height = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(store.ReadPicture(directory, kPasswordA, &width, &height));
+    }
+}
+
+// Without an old password only the picture is written; with one, the whole list is
+// re-encrypted too. The passwords alternate so that the vault stays readable.
+void BM_SetMasterPassword(benchmark::State& state) {
+    const bool withOld = state.range(1) != 0;
+    const std::string& directory =
+        Vault(static_cast<int>(state.range(0)), withOld ? "change" : "first");
+    VaultStore store;
+    Ombrix::Data<unsigned char> picture;
+    MakePicture(picture, 2);
+    bool forward = true;
+    for (auto _ : state) {
+        const std::string& next = forward ? kPasswordB : kPasswordA;
+        const std::string& current = forward ? kPasswordA : kPasswordB;
+        if (withOld) {
+            store.SetMasterPassword(picture, directory, next, current);
+            forward = !forward;
+        } else {
+            store.SetMasterPassword(picture, directory, kPasswordA, std::nullopt);
+        }
+    }
+}
+
+// The share of a write that is the sync alone: the encrypted list of a vault rewritten
+// in place, with and without syncing the file afterwards.
+void BM_RewriteList(benchmark::State& state) {
+    const std::string& directory = Vault(static_cast<int>(state.range(0)), "sync");
+    const bool sync = state.range(1) != 0;
+    auto circuit = Ombrix::DeviceManager::Instance().GetCircuit(
+        "/device/system/db", VaultFilePath(directory), 0, nullptr, nullptr);
+    Db* db = dynamic_cast<Ombrix::DbCircuit&>(*circuit).GetDb();
+    std::string value(static_cast<std::size_t>(state.range(0)) * kEntrySize, 'v');
+    for (auto _ : state) {
+        value[0] ^= 1;  // a real change each time
+        {
+            Ombrix::DbCursor cursor(db);
+            cursor.Seek("pass", 4);
+            cursor.PutCurrent(value.data(), static_cast<u_int32_t>(value.size()));
+        }
+        if (sync) {
+            db->sync(0);
+        }
+    }
+}
+
+void Sizes(benchmark::internal::Benchmark* b) {
+    b->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_ListEntries)->Apply(Sizes);
+BENCHMARK(BM_GetEntry)->Apply(Sizes);
+BENCHMARK(BM_AddEntry)->Apply(Sizes);
+BENCHMARK(BM_ModifyEntry)->Apply(Sizes);
+BENCHMARK(BM_ReadPicture)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SetMasterPassword)
+    ->ArgsProduct({{10, 1000, 10000}, {0, 1}})
+    ->ArgNames({"entries", "old"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_RewriteList)
+    ->ArgsProduct({{10000}, {0, 1}})
+    ->ArgNames({"entries", "sync"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ferrocask-bench-XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        return 1;
+    }
+    ScratchRoot() = pattern;
+    Ombrix::DeviceManager::Instance().Add("/device/system/db",
+                                          std::make_unique<Ombrix::DbDevice>());
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+
+    Ombrix::DeviceManager::DestroyInstance();  // closes the vaults before they are removed
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchRoot(), ignored);
+    return 0;
+}

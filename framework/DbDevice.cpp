@@ -1,0 +1,184 @@
+#include "framework/DbDevice.h"
+
+#include <climits>
+#include <iostream>
+
+#include "framework/DbCursor.h"
+#include "framework/Log.h"
+
+namespace Ombrix {
+
+namespace {
+
+constexpr u_int32_t kPageSize = 8192;
+constexpr int kFileMode = 0664;
+
+bool Contains(const std::string& text, const char* word) {
+    return text.find(word) != std::string::npos;
+}
+
+void LogError(const char* message) {
+    Log::Instance().Error(message);
+}
+
+}  // namespace
+
+void DbDevice::CloseDb::operator()(Db* db) const {
+    // A handle must be closed even after a failed open; the result does not matter here.
+    db->close(0);
+    delete db;
+}
+
+DbDevice::~DbDevice() {
+    CloseAll();
+}
+
+void DbDevice::CloseAll() {
+    for (auto& database : m_databases) {
+        database.second.reset();
+    }
+    m_databases.clear();
+}
+
+u_int32_t DbDevice::CacheBytesFor(const std::string& address) {
+    const bool big = Contains(address, "zi.db");
+    if (Contains(address, "face")) {
+        return big ? 0x9600000 : 0x4000000;
+    }
+    if (Contains(address, "friend")) {
+        return big ? 0x20000000 : 0xA000000;
+    }
+    if (Contains(address, "shangpin")) {
+        return big ? 0x20000000 : 0x200000;
+    }
+    return 0x200000;
+}
+
+std::unique_ptr<CircuitInterface> DbDevice::CreateCircuit(std::string address, int mode, int* error,
+                                                          const ACE_Time_Value*) {
+    DeviceLock::Lock guard(*this);
+    Db* db = nullptr;
+    auto found = m_databases.find(address);
+    if (found != m_databases.end()) {
+        db = found->second.get();
+    } else {
+        std::unique_ptr<Db, CloseDb> opened(new Db(nullptr, DB_CXX_NO_EXCEPTIONS));
+        opened->set_error_stream(&std::cerr);
+        opened->set_errpfx("ombrix");
+        opened->set_pagesize(kPageSize);
+        opened->set_cachesize(0, CacheBytesFor(address), 0);
+        const u_int32_t flags = (mode == 1 ? DB_RDONLY : DB_CREATE) | DB_THREAD;
+        if (opened->open(nullptr, address.c_str(), nullptr, DB_BTREE, flags, kFileMode) != 0) {
+            if (error != nullptr) {
+                *error = kRefused;
+            }
+            return nullptr;
+        }
+        db = opened.get();
+        m_databases.emplace(std::move(address), std::move(opened));
+    }
+    if (error != nullptr) {
+        *error = kOk;
+    }
+    return std::make_unique<DbCircuit>(db, this);
+}
+
+DbCircuit::DbCircuit(Db* db, DbDevice* device) : m_pDb(db), m_deviceShare(device) {}
+
+int DbCircuit::Write(void* buffer, int length, const ACE_Time_Value*) {
+    if (buffer == nullptr || length != static_cast<int>(sizeof(DbRequest)) || m_pDb == nullptr) {
+        return kRefused;
+    }
+    DbRequest& request = *static_cast<DbRequest*>(buffer);
+    switch (request.op) {
+        case kDbPut:
+            return Put(request);
+        case kDbDelete:
+            return Delete(request);
+        case kDbPutOrReplace:
+            return PutOrChange(request, false);
+        case kDbRead:
+            return ReadValue(request);
+        case kDbAppend:
+            return PutOrChange(request, true);
+        case kDbSync:
+            return m_pDb->sync(0) == 0 ? kOk : kRefused;
+        default:
+            return kRefused;
+    }
+}
+
+int DbCircuit::Put(DbRequest& request) {
+    Dbt key(request.key.m_pBuffer, request.key.m_nLength);
+    Dbt value(request.value.m_pBuffer, request.value.m_nLength);
+    if (m_pDb->put(nullptr, &key, &value, 0) != 0) {
+        LogError("DbCircuit::Write m_pDb->put error!");
+        return kRefused;
+    }
+    return kOk;
+}
+
+int DbCircuit::Delete(DbRequest& request) {
+    DbCursor cursor(m_pDb);
+    if (!cursor.Valid()) {
+        return kRefused;
+    }
+    if (cursor.Seek(request.key.m_pBuffer, request.key.m_nLength) == DB_NOTFOUND) {
+        return kOk;
+    }
+    return cursor.DeleteCurrent() == 0 ? kOk : kRefused;
+}
+
+int DbCircuit::PutOrChange(DbRequest& request, bool append) {
+    DbCursor cursor(m_pDb);
+    if (!cursor.Valid()) {
+        return kRefused;
+    }
+    const Data<unsigned char>& key = request.key;
+    const Data<unsigned char>& value = request.value;
+    if (cursor.Seek(key.m_pBuffer, key.m_nLength) == DB_NOTFOUND) {
+        if (DbInsertNew(m_pDb, key.m_pBuffer, key.m_nLength, value.m_pBuffer, value.m_nLength) !=
+            0) {
+            LogError("DbCircuit::Write m_pDb->put error!");
+            return kRefused;
+        }
+        return kOk;
+    }
+    int result = 0;
+    if (append) {
+        u_int32_t existing = 0;
+        result = cursor.CurrentLength(&existing);
+        if (result == 0) {
+            result = cursor.PutCurrentPart(value.m_pBuffer, value.m_nLength, existing);
+        }
+    } else {
+        result = cursor.PutCurrent(value.m_pBuffer, value.m_nLength);
+    }
+    if (result != 0) {
+        LogError("DbCircuit::Write cursor->put error!");
+        return kRefused;
+    }
+    return kOk;
+}
+
+int DbCircuit::ReadValue(DbRequest& request) {
+    Data<unsigned char>& value = request.value;
+    value.m_nLength = 0;
+    DbCursor cursor(m_pDb);
+    if (!cursor.Valid() || cursor.Seek(request.key.m_pBuffer, request.key.m_nLength) != 0) {
+        return kRefused;
+    }
+    u_int32_t length = 0;
+    if (cursor.CurrentLength(&length) != 0 || length > static_cast<u_int32_t>(INT_MAX)) {
+        return kRefused;
+    }
+    value.Extend(static_cast<int>(length));
+    if (cursor.ReadCurrent(value.m_pBuffer, length) != 0) {
+        // Never hand back bytes that were not read.
+        value.m_nLength = 0;
+        return kRefused;
+    }
+    return kOk;
+}
+
+}  // namespace Ombrix

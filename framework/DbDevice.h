@@ -1,0 +1,89 @@
+// The framework's device for Berkeley DB files. A circuit's address is a database file path;
+// the device opens each path once, keeps the handle for the rest of the run and hands out a
+// fresh circuit on that shared handle for every request. A circuit runs one keyed request
+// per Write (put, delete, read, append, sync); callers that need more take the handle from
+// the circuit and work on it directly.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <db_cxx.h>
+
+#include "framework/Base.h"
+#include "framework/Data.h"
+#include "framework/Device.h"
+
+namespace Ombrix {
+
+// What a database circuit's Write does with its request.
+enum DbOp : std::int32_t {
+    kDbPut = 0,           // store key -> value, overwriting
+    kDbDelete = 1,        // delete the key's record, if any
+    kDbPutOrReplace = 2,  // insert, or replace the value of an existing key
+    kDbRead = 3,          // read the key's value into the request's value
+    kDbAppend = 4,        // insert, or append the value to the end of the existing one
+    kDbUnused = 5,        // refused
+    kDbSync = 6,          // flush the database to its file
+};
+
+// The record a database circuit's Write takes. The length passed to Write must be its size.
+struct DbRequest {
+    std::int32_t op = kDbUnused;
+    Data<unsigned char> key;
+    Data<unsigned char> value;  // the bytes to write, or the buffer that receives a read
+};
+
+class DbDevice : public CountedLockedBase,
+                 public DevInterface,
+                 private Loki::ObjectLevelLockable<DbDevice, Loki::Mutex> {
+    using DeviceLock = Loki::ObjectLevelLockable<DbDevice, Loki::Mutex>;
+
+public:
+    DbDevice() = default;
+    ~DbDevice() override;
+
+    // Closes and forgets every open database. Only while no circuit of this device is in use.
+    virtual void CloseAll();
+
+    // A circuit on the database at address (a file path), opening the file on first use:
+    // read-only for mode 1, else read-write and created if missing. The first opening of a
+    // path decides its mode. Null and *error = 1 when the file cannot be opened.
+    std::unique_ptr<CircuitInterface> CreateCircuit(std::string address, int mode, int* error,
+                                                    const ACE_Time_Value* timeout) override;
+
+    // The cache size in bytes that a database at this address is opened with.
+    static u_int32_t CacheBytesFor(const std::string& address);
+
+private:
+    struct CloseDb {
+        void operator()(Db* db) const;
+    };
+
+    std::map<std::string, std::unique_ptr<Db, CloseDb>> m_databases;
+};
+
+class DbCircuit : public CountedLockedBase, public CircuitInterface {
+public:
+    DbCircuit(Db* db, DbDevice* device);
+
+    // Runs the DbRequest that buffer points to; length must be sizeof(DbRequest). 0 when
+    // done, 1 when refused or failed.
+    int Write(void* buffer, int length, const ACE_Time_Value* timeout) override;
+
+    // The device's shared handle; it stays open after the circuit is gone.
+    Db* GetDb() const { return m_pDb; }
+
+private:
+    int Put(DbRequest& request);
+    int Delete(DbRequest& request);
+    int PutOrChange(DbRequest& request, bool append);
+    int ReadValue(DbRequest& request);
+
+    Db* m_pDb;
+    DeviceShare m_deviceShare;  // keeps the device, and so the handle, alive
+};
+
+}  // namespace Ombrix
