@@ -34,7 +34,24 @@ DiaPassword::DiaPassword(VaultDialogHost& host) : m_host(host) {
 }
 
 bool DiaPassword::Create(wxWindow* parent) {
-    return CreateFromTemplate(parent, PasswordTemplate());
+    if (!CreateFromTemplate(parent, PasswordTemplate())) {
+        return false;
+    }
+    m_exposeWatch = std::make_unique<platform::ExposeWatch>(
+        this, [this](const wxRect&) { m_repaintAsked = true; });
+    return true;
+}
+
+bool DiaPassword::Show(bool show) {
+    if (show && !IsShown()) {
+        m_repaintAsked = true;
+    }
+    return ChildDialog::Show(show);
+}
+
+void DiaPassword::Refresh(bool eraseBackground, const wxRect* rect) {
+    m_repaintAsked = true;
+    ChildDialog::Refresh(eraseBackground, rect);
 }
 
 bool DiaPassword::TransferDataToWindow() {
@@ -80,14 +97,12 @@ void DiaPassword::OnLeftUp(wxMouseEvent& event) {
 
 void DiaPassword::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
-    const wxRegion& update = GetUpdateRegion();
-    // A control redrawing itself (hover, focus) is not a repaint of the panel: the keyboard
-    // must not jump away under the pointer of someone typing.
-    if (!IsRedrawUnderChildren(update)) {
+    if (m_repaintAsked) {
+        m_repaintAsked = false;
         if (m_relayout) {
             m_offsetX = NextPanelRandom() % kOffsetXRange;
             m_offsetY = NextPanelRandom() % kOffsetYRange;
-            if (update.Contains(KeyboardBand()) != wxInRegion) {
+            if (GetUpdateRegion().Contains(KeyboardBand()) != wxInRegion) {
                 // Only part of the panel is repainted (a window moved off part of it): draw
                 // the whole keyboard at its new place rather than a torn one.
                 m_relayout = false;

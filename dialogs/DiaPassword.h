@@ -4,12 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include <wx/string.h>
 
 #include "dialogs/VaultDialogHost.h"
 #include "framework/SecretString.h"
 #include "platform/ChildDialog.h"
+#include "platform/ExposeWatch.h"
 
 class wxMouseEvent;
 class wxPaintEvent;
@@ -24,6 +26,11 @@ public:
 
     // Shows m_prompt in the prompt control.
     bool TransferDataToWindow() override;
+
+    // Showing the panel again, invalidating it and uncovering it are the repaints that move
+    // the keyboard (unless a shift click asked for the repaint).
+    bool Show(bool show = true) override;
+    void Refresh(bool eraseBackground = true, const wxRect* rect = nullptr) override;
 
     // OK: hands m_input to the host as the entered password, empties it, asks for the next
     // step. An empty text is handed over as it is.
@@ -53,4 +60,9 @@ private:
     void DrawKeyboard(wxDC& dc) const;
 
     VaultDialogHost& m_host;
+    // Something that repaints the panel happened since the last paint. GTK also repaints
+    // the panel when a control redraws or the window is activated; those paints draw the
+    // keyboard where it is.
+    bool m_repaintAsked = true;
+    std::unique_ptr<platform::ExposeWatch> m_exposeWatch;
 };

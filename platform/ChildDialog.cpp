@@ -1,7 +1,6 @@
 #include "platform/ChildDialog.h"
 
 #include <wx/button.h>
-#include <wx/region.h>
 #include <wx/toplevel.h>
 
 namespace platform {
@@ -29,21 +28,6 @@ wxWindow* ChildDialog::Control(int id) const {
         }
     }
     return nullptr;
-}
-
-bool ChildDialog::IsRedrawUnderChildren(const wxRegion& update) const {
-    if (update.IsEmpty()) {
-        return false;
-    }
-    // Controls may draw a focus ring or shadow a little outside their own rectangle.
-    constexpr int kControlMargin = 4;
-    wxRegion rest(update);
-    for (const wxWindow* child : GetChildren()) {
-        if (child->IsShown()) {
-            rest.Subtract(child->GetRect().Inflate(kControlMargin));
-        }
-    }
-    return rest.IsEmpty();
 }
 
 bool ChildDialog::Show(bool show) {

@@ -19,12 +19,6 @@ public:
     // The control of that template id, or null.
     wxWindow* Control(int id) const;
 
-    // True when a paint's update region lies wholly on child controls. GTK repaints the
-    // panel under a control whenever the control redraws itself (hover, focus, new text),
-    // which the original platform never did; panels that act on their own repaints tell
-    // those apart with this.
-    bool IsRedrawUnderChildren(const wxRegion& update) const;
-
     // Showing the panel also makes its default push button the one that Enter presses.
     bool Show(bool show = true) override;
 
