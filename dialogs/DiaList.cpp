@@ -31,10 +31,14 @@ DiaList::DiaList(VaultDialogHost& host) : m_host(host), m_timer(this) {
 
     Bind(wxEVT_PAINT, &DiaList::OnPaint, this);
     Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnTimer(); });
-    Bind(wxEVT_LEFT_DOWN, [this](wxMouseEvent& event) {
+    // GTK reports a second press soon after a release as a double click only; it is a
+    // press all the same.
+    const auto press = [this](wxMouseEvent& event) {
         OnLButtonDown();
         event.Skip();
-    });
+    };
+    Bind(wxEVT_LEFT_DOWN, press);
+    Bind(wxEVT_LEFT_DCLICK, press);
     Bind(wxEVT_LEFT_UP, [this](wxMouseEvent& event) {
         OnLButtonUp();
         event.Skip();
@@ -177,6 +181,7 @@ void DiaList::InvalidateHoldArea() {
 
 void DiaList::OnTimer() {
     const wxPoint pointer = platform::CursorPositionInClient(this);
+
     if (m_holding && !m_holdRect.Contains(pointer)) {
         m_holdMode = kHoldBlank;
         m_holding = false;
@@ -194,6 +199,7 @@ void DiaList::OnTimer() {
 
 void DiaList::OnLButtonDown() {
     const wxPoint pointer = platform::CursorPositionInClient(this);
+
     if (m_holdRect.Contains(pointer)) {
         if (!m_holding) {
             m_holdMode = kHoldPassword;

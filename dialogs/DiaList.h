@@ -60,6 +60,9 @@ public:
     void OnLButtonDown();
     void OnLButtonUp();
 
+    // The 256 ms watch of the hold area.
+    wxTimer& HoldWatch() { return m_timer; }
+
     wxListBox* m_listBox = nullptr;
     int32_t m_holdMode = kHoldBlank;
     bool m_holding = false;

@@ -76,7 +76,8 @@ protected:
 TEST_F(PictureChoiceTest, ChosenPictureIsShownAndTheBlockIsWhatIsShown) {
     Choose(good);
     EXPECT_EQ(files.Asked(), 1);
-    EXPECT_EQ(files.Wildcard(), platform::TranslateFileFilter(wxString::FromUTF8(texts::kPictureFileFilter)));
+    EXPECT_EQ(files.Wildcard(),
+              platform::TranslateFileFilter(wxString::FromUTF8(texts::kPictureFileFilter)));
     EXPECT_EQ(panel->m_path, wxString::FromUTF8(good));
     EXPECT_EQ(panel->m_width, kSide);
     EXPECT_EQ(panel->m_height, kSide);
@@ -129,7 +130,9 @@ TEST_F(PictureChoiceTest, ThePictureIsReadAgainAtEveryRepaint) {
     // The file changes on disk; the next repaint shows and captures the new content.
     guitest::WritePicture(good, 8, 8, [](int, int) { return Rgb{0, 128, 255}; });
     panel->RefreshRect(DiaSelimg::PictureRect());
-    ASSERT_TRUE(guitest::PumpUntil([&] { return BlockPixel(panel->m_pixels, 0, 0) == Rgb{0, 128, 255}; }));
+    ASSERT_TRUE(guitest::PumpUntil([&] {
+        return BlockPixel(panel->m_pixels, 0, 0) == Rgb{0, 128, 255};
+    }));
     EXPECT_EQ(BlockPixel(panel->m_pixels, 127, 127), (Rgb{0, 128, 255}));
     EXPECT_EQ(DifferencesFromBlock(guitest::CaptureClient(panel), panel->m_pixels), 0);
 }
