@@ -18,10 +18,24 @@ TestVault::~TestVault() {
 }
 
 void TestVault::MakePicture(Ombrix::Data<unsigned char>& picture, int seed) {
+    // A sky fading to the horizon, a sun whose place depends on seed, and green ground.
     picture.m_nLength = 0;
     picture.Extend(kPictureBytes);
-    for (int i = 0; i < kPictureBytes; ++i) {
-        picture.m_pBuffer[i] = static_cast<unsigned char>((i * 7 + seed * 31 + i / 384) & 0xFF);
+    const int sunX = 20 + (seed * 37) % 88;
+    const int sunY = 24 + (seed * 17) % 30;
+    for (int y = 0; y < kPictureSide; ++y) {
+        for (int x = 0; x < kPictureSide; ++x) {
+            unsigned char* bgr = picture.m_pBuffer + (y * kPictureSide + x) * 3;
+            const int dx = x - sunX, dy = y - sunY;
+            if (y >= 90) {
+                bgr[0] = 40, bgr[1] = static_cast<unsigned char>(140 + (x + y) % 20), bgr[2] = 50;
+            } else if (dx * dx + dy * dy < 150) {
+                bgr[0] = 30, bgr[1] = 200, bgr[2] = 255;
+            } else {
+                bgr[0] = 255, bgr[1] = static_cast<unsigned char>(150 + y),
+                bgr[2] = static_cast<unsigned char>(90 + y * 1.5);
+            }
+        }
     }
 }
 
