@@ -25,6 +25,7 @@ constexpr int kWatchMilliseconds = 256;
 }  // namespace
 
 DiaList::DiaList(VaultDialogHost& host) : m_host(host), m_timer(this) {
+    SeedPanelRandomOnce();  // normally done already by the password panel
     m_holdX = NextPanelRandom() % kHoldXRange;
     m_holdY = NextPanelRandom() % kHoldYRange;
     m_holdRect = wxRect(m_holdX, m_holdY, kHoldWidth, kHoldHeight);

@@ -40,6 +40,21 @@ TEST_F(FirstRunTest, WindowLaysOnePanelAtATimeAboveTheLinkStrip) {
     guitest::SaveScreenshot(dlg, "main-window-first-run");
 }
 
+TEST_F(FirstRunTest, RunsModallyWithTheDialogueStartedAndEndsWithOk) {
+    dlg = new CferrocaskDlg(vault.Directory());
+    ASSERT_TRUE(dlg->Create());
+    bool checked = false;
+    dlg->CallAfter([&] {
+        checked = true;
+        EXPECT_EQ(dlg->m_state, kStateNewMasterFirst);
+        EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
+        EXPECT_EQ(Prompt(), texts::kSetUpVaultPassword);
+        dlg->OnOK();
+    });
+    EXPECT_EQ(dlg->ShowModal(), wxID_OK);
+    EXPECT_TRUE(checked);
+}
+
 TEST_F(FirstRunTest, NewMasterPasswordRulesInTheirOrder) {
     Start();
     EXPECT_EQ(Prompt(), texts::kSetUpVaultPassword);

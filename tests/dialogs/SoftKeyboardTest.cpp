@@ -253,6 +253,7 @@ TEST_F(SoftKeyboardTest, RepaintsMoveTheKeyboardButShiftTypingAndControlsDoNot) 
 TEST_F(SoftKeyboardTest, ClickedThroughTheXServerWithOkButton) {
     const auto click = [&](int row, int cell) { guitest::ClickAt(panel, KeyCentre(row, cell)); };
     click(1, 2);  // e
+    click(1, 2);  // e again at once: GTK sees a double click, which still types twice
     guitest::ClickAt(panel, RightShiftRect(Origin()).GetPosition() + wxPoint(20, 8));
     guitest::Pump(100);  // the shift repaint
     click(0, 6);         // &
@@ -263,7 +264,7 @@ TEST_F(SoftKeyboardTest, ClickedThroughTheXServerWithOkButton) {
     wxWindow* ok = panel->Control(ids::kOk);
     guitest::ClickAt(panel, ok->GetRect().GetPosition() + wxPoint(20, 10));
     ASSERT_TRUE(guitest::PumpUntil([&] { return !host.steps.empty(); }));
-    EXPECT_EQ(host.steps.back().enteredPassword, "e&A7");
+    EXPECT_EQ(host.steps.back().enteredPassword, "ee&A7");
 }
 
 TEST_F(SoftKeyboardTest, PhysicalKeysTypeNothing) {
