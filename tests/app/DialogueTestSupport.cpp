@@ -1,11 +1,8 @@
 #include "app/DialogueTestSupport.h"
 
-#include <wx/clipbrd.h>
-#include <wx/dataobj.h>
 #include <wx/listbox.h>
 
 #include "dialogs/SoftKeyboard.h"
-#include "platform/Clipboard.h"
 #include "resources/DialogTemplates.h"
 
 namespace dialoguetest {
@@ -45,7 +42,11 @@ void DialogueTest::Start() {
     guitest::PaintCounter paints(&dlg->m_dlgPassword);
     dlg->Show();
     ASSERT_TRUE(guitest::PumpUntil([&] { return paints.Count() > 0; }));
-    guitest::Pump(50);
+    // The window may be exposed more than once as it comes up; wait until it is still.
+    for (int seen = -1; seen != paints.Count();) {
+        seen = paints.Count();
+        guitest::Pump(150);
+    }
 }
 
 void DialogueTest::Type(const std::string& text) {
@@ -61,21 +62,6 @@ void DialogueTest::Type(const std::string& text) {
     }
     panel.OnOK();
     guitest::Pump(10);
-}
-
-void DialogueTest::TypeThroughXServer(const std::string& text) {
-    DiaPassword& panel = dlg->m_dlgPassword;
-    for (const char c : text) {
-        int row = 0, cell = 0;
-        bool shifted = false;
-        ASSERT_TRUE(FindKey(c, row, cell, shifted)) << "no key for " << c;
-        if (shifted != panel.m_shift) {
-            guitest::ClickAt(&panel, Centre(LeftShiftRect(panel.KeyboardOrigin())));
-            guitest::Pump(60);
-        }
-        guitest::ClickAt(&panel, Centre(KeyRect(panel.KeyboardOrigin(), row, cell)));
-    }
-    guitest::ClickAt(&panel, Centre(panel.Control(ids::kOk)->GetRect()));
 }
 
 std::string DialogueTest::WritePicture(const std::string& name, int seed) {
@@ -111,6 +97,17 @@ std::string DialogueTest::Prompt() const {
     return std::string(dlg->m_dlgPassword.m_prompt.utf8_str());
 }
 
+void DialogueTest::ExpectAsked(const char* prompt, int state) {
+    EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
+    EXPECT_EQ(Prompt(), prompt);
+    EXPECT_EQ(dlg->m_state, state);
+}
+
+void DialogueTest::ExpectList(int state) {
+    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
+    EXPECT_EQ(dlg->m_state, state);
+}
+
 std::vector<std::string> DialogueTest::ListedNames() const {
     std::vector<std::string> names;
     const wxListBox* list = dlg->m_dlgList.m_listBox;
@@ -139,24 +136,6 @@ std::vector<std::string> DialogueTest::TakeMessages() {
     std::vector<std::string> texts = boxes.Texts();
     boxes.Clear();
     return texts;
-}
-
-std::optional<std::string> ClipboardText() {
-    std::optional<std::string> text;
-    if (wxTheClipboard->Open()) {
-        wxTextDataObject data;
-        if (wxTheClipboard->IsSupported(wxDF_UNICODETEXT) && wxTheClipboard->GetData(data)) {
-            text = std::string(data.GetText().utf8_str());
-        }
-        wxTheClipboard->Close();
-    }
-    return text;
-}
-
-void PutOnClipboard(const std::string& text) {
-    platform::ClipboardSession clipboard;
-    clipboard.Empty();
-    clipboard.PutText(platform::ClipboardTextBlock::FromGb18030(text));
 }
 
 }  // namespace dialoguetest

@@ -28,8 +28,6 @@ protected:
         Type(text);
         Type(text);
     }
-    // The same through the X server: real clicks on the keys and on the OK button.
-    void TypeThroughXServer(const std::string& text);
 
     // Chooses the picture file in the picture selection panel and confirms it.
     void ChoosePictureAndConfirm(const std::string& path);
@@ -42,6 +40,10 @@ protected:
     void Select(int index);
 
     std::string Prompt() const;
+    // The password panel alone is shown, asking with prompt, in state.
+    void ExpectAsked(const char* prompt, int state);
+    // The list alone is shown.
+    void ExpectList(int state = kStateList);
     std::vector<std::string> ListedNames() const;
     // The one panel shown, or null when none or more than one is.
     wxWindow* ShownPanel() const;
@@ -53,9 +55,5 @@ protected:
     guitest::FileChoice files{std::nullopt};
     CferrocaskDlg* dlg = nullptr;
 };
-
-// The clipboard's text as another program would paste it, or nothing.
-std::optional<std::string> ClipboardText();
-void PutOnClipboard(const std::string& text);
 
 }  // namespace dialoguetest

@@ -8,11 +8,14 @@
 #include "vault/PasswordEntry.h"
 
 using namespace dialoguetest;
+using guitest::ClipboardText;
+using guitest::PutOnClipboard;
 
 namespace {
 
 using Messages = std::vector<std::string>;
 using Names = std::vector<std::string>;
+using Text = std::optional<std::string>;
 const std::string kMaster = "s3cretvault";
 
 class ListActionsTest : public DialogueTest {
@@ -22,102 +25,67 @@ protected:
         Open(kMaster);
     }
 
-    // The name panel's OK with a typed name.
-    void SubmitName(const wxString& name) {
+    void AddPassword(const wxString& name) {
+        dlg->m_dlgList.OnAdd();
         auto* edit = dynamic_cast<wxTextCtrl*>(dlg->m_dlgPassName.Control(ids::kNameEdit));
-        ASSERT_NE(edit, nullptr);
+        EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassName);
+        EXPECT_TRUE(edit->GetValue().empty());
         edit->ChangeValue(name);
         dlg->m_dlgPassName.OnOK();
     }
-
-    void AddPassword(const wxString& name, const std::string& password) {
-        dlg->m_dlgList.OnAdd();
-        SubmitName(name);
-        TypeTwice(password);
-    }
+    static bool Empty(const Text& text) { return !text || text->empty(); }
 };
 
 }  // namespace
 
 TEST_F(ListActionsTest, AddingAPasswordAsksForItTwice) {
-    dlg->m_dlgList.OnAdd();
-    EXPECT_EQ(dlg->m_state, kStateAddPressed);
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassName);
-    auto* edit = dynamic_cast<wxTextCtrl*>(dlg->m_dlgPassName.Control(ids::kNameEdit));
-    EXPECT_TRUE(edit->GetValue().empty());
-
-    SubmitName(wxString::FromUTF8("网站"));
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
-    EXPECT_EQ(Prompt(), texts::kSetPassword);
-    EXPECT_EQ(dlg->m_state, kStateNewEntryFirst);
-
+    AddPassword(wxString::FromUTF8("网站"));
+    ExpectAsked(texts::kSetPassword, kStateNewEntryFirst);
     Type("");
-    EXPECT_EQ(Prompt(), texts::kConfirmPassword);
+    ExpectAsked(texts::kConfirmPassword, kStateNewEntryConfirm);
     Type("");
-    EXPECT_EQ(TakeMessages(), Messages{texts::kPasswordEmpty});
-    EXPECT_EQ(Prompt(), texts::kSetPassword);
     Type("a");
     Type("b");
-    EXPECT_EQ(TakeMessages(), Messages{texts::kPasswordsDiffer});
-    EXPECT_EQ(dlg->m_state, kStateNewEntryFirst);
+    EXPECT_EQ(TakeMessages(), (Messages{texts::kPasswordEmpty, texts::kPasswordsDiffer}));
+    ExpectAsked(texts::kSetPassword, kStateNewEntryFirst);
 
     TypeTwice("p&ssW0rd!");  // no length or character rule for list passwords
     EXPECT_TRUE(TakeMessages().empty());
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
-    EXPECT_EQ(dlg->m_state, kStateList);
+    ExpectList();
     EXPECT_EQ(ListedNames(), (Names{"mail", "bank", "forum", "网站"}));
-    EXPECT_EQ(vault.Password(kMaster, "\xCD\xF8\xD5\xBE"), std::optional<std::string>("p&ssW0rd!"));
+    EXPECT_EQ(vault.Password(kMaster, "\xCD\xF8\xD5\xBE"), Text("p&ssW0rd!"));
     EXPECT_EQ(vault.Kind(kMaster, "\xCD\xF8\xD5\xBE"), "normal");
-}
 
-TEST_F(ListActionsTest, TakenNamesAreRenamedAndLongTextsCut) {
-    AddPassword("mail", "second");
-    const Names names = vault.Names(kMaster);
-    ASSERT_EQ(names.size(), 4u);
-    EXPECT_EQ(names[0], "mail");
-    EXPECT_EQ(names[3].size(), std::string("mail_").size() + 14);
-    EXPECT_EQ(names[3].substr(0, 5), "mail_");
-    EXPECT_EQ(vault.Password(kMaster, "mail"), std::optional<std::string>("pw-mail"));
-
-    const std::string longName(70, 'n');
-    const std::string longPassword(70, 'q');
-    AddPassword(longName, longPassword);
-    EXPECT_EQ(vault.Names(kMaster).back(), longName.substr(0, 62));
-    EXPECT_EQ(vault.Password(kMaster, longName.substr(0, 62)),
-              std::optional<std::string>(longPassword.substr(0, 62)));
+    // Texts longer than a field holds are cut to 62 bytes.
+    AddPassword(std::string(70, 'n'));
+    TypeTwice(std::string(70, 'q'));
+    EXPECT_EQ(vault.Names(kMaster).back(), std::string(62, 'n'));
+    EXPECT_EQ(vault.Password(kMaster, std::string(62, 'n')), Text(std::string(62, 'q')));
 }
 
 TEST_F(ListActionsTest, ModifyingNeedsTheRememberedMasterPassword) {
     Select(1);
     dlg->m_dlgList.OnModify();
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
-    EXPECT_EQ(Prompt(), texts::kEnterVaultPassword);
-    EXPECT_EQ(dlg->m_state, kStateMasterForAction);
+    ExpectAsked(texts::kEnterVaultPassword, kStateMasterForAction);
+    // A wrong password: the message, and the same request stays, as often as needed.
+    Type("s3cretvaulT");
+    Type("s3cretvault0");
+    EXPECT_EQ(TakeMessages(), Messages(2, texts::kVaultPasswordIncorrect));
+    ExpectAsked(texts::kEnterVaultPassword, kStateMasterForAction);
 
-    // A wrong password: the message, and the same request stays; as many times as needed.
-    for (int i = 0; i < 2; ++i) {
-        Type("s3cretvaulT");
-        EXPECT_EQ(TakeMessages(), Messages{texts::kVaultPasswordIncorrect});
-        EXPECT_EQ(dlg->m_state, kStateMasterForAction);
-        EXPECT_EQ(Prompt(), texts::kEnterVaultPassword);
-        EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
-    }
     Type(kMaster);
-    EXPECT_EQ(Prompt(), texts::kResetSelectedPassword);
-    EXPECT_EQ(dlg->m_state, kStateModifyFirst);
+    ExpectAsked(texts::kResetSelectedPassword, kStateModifyFirst);
     Type("new-1");
-    EXPECT_EQ(Prompt(), texts::kConfirmPassword);
+    ExpectAsked(texts::kConfirmPassword, kStateModifyConfirm);
     Type("new-2");
     EXPECT_EQ(TakeMessages(), Messages{texts::kPasswordsDiffer});
-    EXPECT_EQ(Prompt(), texts::kSetPassword);
-    EXPECT_EQ(dlg->m_state, kStateModifyFirst);
+    ExpectAsked(texts::kSetPassword, kStateModifyFirst);
     TypeTwice(std::string(64, 'z'));
 
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
-    EXPECT_EQ(dlg->m_state, kStateList);
+    ExpectList();
     EXPECT_EQ(vault.Names(kMaster), (Names{"mail", "bank", "forum"}));
-    EXPECT_EQ(vault.Password(kMaster, "bank"), std::optional<std::string>(std::string(62, 'z')));
-    EXPECT_EQ(vault.Password(kMaster, "mail"), std::optional<std::string>("pw-mail"));
+    EXPECT_EQ(vault.Password(kMaster, "bank"), Text(std::string(62, 'z')));
+    EXPECT_EQ(vault.Password(kMaster, "mail"), Text("pw-mail"));
     EXPECT_EQ(vault.Kind(kMaster, "bank"), "normal");
 }
 
@@ -131,10 +99,9 @@ TEST_F(ListActionsTest, DeletingRemovesTheSelectedEntryEvenWithAnOddName) {
     EXPECT_EQ(TakeMessages(), Messages{texts::kVaultPasswordIncorrect});
     EXPECT_EQ(vault.Names(kMaster).size(), 4u);
     Type(kMaster);
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
+    ExpectList(kStateMasterForAction);  // the list's buttons set the next state themselves
     EXPECT_EQ(vault.Names(kMaster), (Names{"mail", "forum", odd}));
     EXPECT_EQ(ListedNames().size(), 3u);
-    EXPECT_EQ(dlg->m_state, kStateMasterForAction);  // the list's buttons set the next state
 
     Select(2);
     dlg->m_dlgList.OnDelete();
@@ -147,51 +114,44 @@ TEST_F(ListActionsTest, CopyPutsThePasswordOnTheClipboardUntilCleared) {
     boxes.answers.push_back(platform::kAnswerCancel);
     dlg->m_dlgList.OnCopy();
     EXPECT_EQ(TakeMessages(), Messages{texts::kCopyWarning});
-    EXPECT_EQ(dlg->m_state, kStateList);
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
+    ExpectList();
 
     PutOnClipboard("before");
     dlg->m_dlgList.OnCopy();
-    TakeMessages();
     EXPECT_TRUE(dlg->m_dlgList.m_clipboardUsed);
     Type("nope-nope");
-    EXPECT_EQ(TakeMessages(), Messages{texts::kVaultPasswordIncorrect});
-    EXPECT_EQ(ClipboardText(), std::optional<std::string>("before"));
+    EXPECT_EQ(ClipboardText(), Text("before"));
     Type(kMaster);
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
-    EXPECT_EQ(ClipboardText(), std::optional<std::string>("pw&bank"));
-
+    ExpectList(kStateMasterForAction);
+    EXPECT_EQ(ClipboardText(), Text("pw&bank"));
     dlg->m_dlgList.OnClearClipboard();
     EXPECT_FALSE(dlg->m_dlgList.m_clipboardUsed);
-    std::optional<std::string> left = ClipboardText();
-    EXPECT_TRUE(!left || left->empty());
+    EXPECT_TRUE(Empty(ClipboardText()));
 
-    // Copied again and the program closes without clearing: the clipboard is emptied.
+    // Copied again and the window closes without clearing: the clipboard is emptied.
     dlg->m_dlgList.OnCopy();
     Type(kMaster);
-    EXPECT_EQ(ClipboardText(), std::optional<std::string>("pw&bank"));
+    EXPECT_EQ(ClipboardText(), Text("pw&bank"));
     delete dlg;
     dlg = nullptr;
-    left = ClipboardText();
-    EXPECT_TRUE(!left || left->empty());
+    EXPECT_TRUE(Empty(ClipboardText()));
 }
 
 TEST_F(ListActionsTest, AnEntryGoneFromTheVaultIsNeitherCopiedNorWritten) {
     Select(2);
     vault.store.DeleteEntry(vault.Directory(), kMaster, MakePasswordEntry("forum", ""));
-
     PutOnClipboard("untouched");
     dlg->m_dlgList.OnCopy();
     Type(kMaster);
-    EXPECT_EQ(ClipboardText(), std::optional<std::string>("untouched"));
+    EXPECT_EQ(ClipboardText(), Text("untouched"));
 
     Select(2);
     dlg->m_dlgList.OnModify();
     Type(kMaster);
     TypeTwice("replacement");
+    ExpectList();
     EXPECT_EQ(vault.Names(kMaster), (Names{"mail", "bank"}));
     EXPECT_EQ(ListedNames(), (Names{"mail", "bank"}));
-    EXPECT_EQ(dlg->m_state, kStateList);
 }
 
 TEST_F(ListActionsTest, ActionsOnNothingSelectedAreRefused) {
@@ -204,27 +164,26 @@ TEST_F(ListActionsTest, ActionsOnNothingSelectedAreRefused) {
     dlg->m_dlgList.OnDelete();
     dlg->m_dlgList.OnCopy();
     EXPECT_EQ(TakeMessages(), Messages(3, texts::kNothingSelected));
-    EXPECT_EQ(dlg->m_state, kStateList);
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
+    ExpectList();
+    dlg->m_dlgList.OnExit();
+    EXPECT_FALSE(dlg->IsShown());
+    EXPECT_EQ(dlg->GetReturnCode(), wxID_OK);
 }
 
 TEST_F(ListActionsTest, ChangingTheMasterPasswordBacksUpAndReencrypts) {
     const std::string before = testsupport::ReadFile(vault.File("ferrocask.db"));
     dlg->m_dlgList.OnChangeMasterPassword();
-    EXPECT_EQ(Prompt(), texts::kEnterOldVaultPassword);
-    EXPECT_EQ(dlg->m_state, kStateMasterForAction);
+    ExpectAsked(texts::kEnterOldVaultPassword, kStateMasterForAction);
     Type("not-the-old1");
     EXPECT_EQ(TakeMessages(), Messages{texts::kVaultPasswordIncorrect});
     Type(kMaster);
-    EXPECT_EQ(Prompt(), texts::kSetUpVaultPassword);
-    EXPECT_EQ(dlg->m_state, kStateNewMasterFirst);
-    Type("n3wmaster");
-    Type("n3wmaster");
+    ExpectAsked(texts::kSetUpVaultPassword, kStateNewMasterFirst);
+    TypeTwice("n3wmaster");
     EXPECT_EQ(ShownPanel(), &dlg->m_dlgSelimg);
     EXPECT_TRUE(dlg->m_dlgSelimg.m_path.empty());
     ChoosePictureAndConfirm(WritePicture("new.png", 9));
     EXPECT_EQ(TakeMessages(), Messages{texts::kSetMasterPasswordDone});
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
+    ExpectList();
     EXPECT_EQ(dlg->m_masterPassword.view(), "n3wmaster");
 
     const std::vector<std::string> backups =
@@ -232,9 +191,8 @@ TEST_F(ListActionsTest, ChangingTheMasterPasswordBacksUpAndReencrypts) {
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_EQ(backups[0].size(), std::string("ferrocask_20131205093007.db").size());
     EXPECT_EQ(testsupport::ReadFile(vault.File(backups[0])), before);
-
     EXPECT_EQ(vault.Names("n3wmaster"), (Names{"mail", "bank", "forum"}));
-    EXPECT_EQ(vault.Password("n3wmaster", "bank"), std::optional<std::string>("pw&bank"));
+    EXPECT_EQ(vault.Password("n3wmaster", "bank"), Text("pw&bank"));
     int width = 0, height = 0;
     const unsigned char* picture =
         vault.store.ReadPicture(vault.Directory(), "n3wmaster", &width, &height);
@@ -242,25 +200,21 @@ TEST_F(ListActionsTest, ChangingTheMasterPasswordBacksUpAndReencrypts) {
     EXPECT_TRUE(std::equal(picture, picture + kPictureBytes, dlg->m_dlgSelimg.m_pixels.m_pBuffer));
 
     // From now on only the new password is taken for list actions.
-    Select(0);
     dlg->m_dlgList.OnModify();
     Type(kMaster);
     EXPECT_EQ(TakeMessages(), Messages{texts::kVaultPasswordIncorrect});
     Type("n3wmaster");
-    EXPECT_EQ(Prompt(), texts::kResetSelectedPassword);
+    ExpectAsked(texts::kResetSelectedPassword, kStateModifyFirst);
 }
 
 TEST_F(ListActionsTest, AFailedChangeStartsOverAndTriesAgainWithTheOldPassword) {
     dlg->m_dlgList.OnChangeMasterPassword();
     Type(kMaster);
     TypeTwice("n3wmaster");
-    // The vault cannot be reached: the store refuses.
-    Ombrix::DeviceManager::Instance().Remove("/device/system/db");
+    Ombrix::DeviceManager::Instance().Remove("/device/system/db");  // the store must refuse
     ChoosePictureAndConfirm(WritePicture("new.png", 9));
     EXPECT_EQ(TakeMessages(), Messages{texts::kSetMasterPasswordFailed});
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
-    EXPECT_EQ(Prompt(), texts::kSetUpVaultPassword);
-    EXPECT_EQ(dlg->m_state, kStateNewMasterFirst);
+    ExpectAsked(texts::kSetUpVaultPassword, kStateNewMasterFirst);
     EXPECT_EQ(dlg->m_listAction, kChangeMasterPassword);
     EXPECT_EQ(dlg->m_masterPassword.view(), kMaster);
 
@@ -270,10 +224,4 @@ TEST_F(ListActionsTest, AFailedChangeStartsOverAndTriesAgainWithTheOldPassword) 
     ChoosePictureAndConfirm(WritePicture("other.png", 11));
     EXPECT_EQ(TakeMessages(), Messages{texts::kSetMasterPasswordDone});
     EXPECT_EQ(vault.Names("an0thernew"), (Names{"mail", "bank", "forum"}));
-}
-
-TEST_F(ListActionsTest, ExitClosesTheWindowWithOk) {
-    dlg->m_dlgList.OnExit();
-    EXPECT_FALSE(dlg->IsShown());
-    EXPECT_EQ(dlg->GetReturnCode(), wxID_OK);
 }

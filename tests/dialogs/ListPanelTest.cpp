@@ -1,15 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <wx/clipbrd.h>
-#include <wx/dataobj.h>
 #include <wx/listbox.h>
 #include <wx/textctrl.h>
 
 #include "dialogs/DiaList.h"
 #include "dialogs/PanelTestSupport.h"
-#include "platform/Clipboard.h"
-#include "resources/DialogTemplates.h"
-#include "resources/Texts.h"
 #include "support/TestVault.h"
 
 using guitest::Rgb;
@@ -19,24 +14,6 @@ using paneltest::RecordingHost;
 namespace {
 
 const std::string kMaster = "open4sesame";
-
-std::optional<std::string> ClipboardText() {
-    std::optional<std::string> text;
-    if (wxTheClipboard->Open()) {
-        wxTextDataObject data;
-        if (wxTheClipboard->IsSupported(wxDF_UNICODETEXT) && wxTheClipboard->GetData(data)) {
-            text = std::string(data.GetText().utf8_str());
-        }
-        wxTheClipboard->Close();
-    }
-    return text;
-}
-
-void PutOnClipboard(const std::string& text) {
-    platform::ClipboardSession clipboard;
-    clipboard.Empty();
-    clipboard.PutText(platform::ClipboardTextBlock::FromGb18030(text));
-}
 
 class ListPanelTest : public ::testing::Test {
 protected:
@@ -109,71 +86,6 @@ TEST_F(ListPanelTest, NamesThatAreNotValidTextAreHandedOnByteForByte) {
     EXPECT_EQ(Listed()[3], "\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD");
     panel->m_listBox->SetSelection(3);
     EXPECT_EQ(panel->SelectedName(), std::optional<std::string>(scrambled));
-}
-
-TEST_F(ListPanelTest, ButtonsRecordTheActionForTheHost) {
-    // Without a selection only add and the change of master password go through.
-    panel->OnModify();
-    panel->OnDelete();
-    panel->OnCopy();
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(3, texts::kNothingSelected));
-    EXPECT_TRUE(host.steps.empty());
-    panel->OnAdd();
-    panel->OnChangeMasterPassword();
-    ASSERT_EQ(host.steps.size(), 2u);
-    EXPECT_EQ(host.steps[0].state, kStateAddPressed);
-    EXPECT_EQ(host.steps[1].state, kStateChangeMasterAsked);
-    EXPECT_EQ(host.steps[1].listAction, kChangeMasterPassword);
-
-    panel->RefreshList();
-    boxes.Clear();
-    panel->OnModify();
-    EXPECT_EQ(host.steps.back().listAction, kModifySelected);
-    EXPECT_EQ(host.steps.back().state, kStateListActionAsked);
-    panel->OnDelete();
-    EXPECT_EQ(host.steps.back().listAction, kDeleteSelected);
-    EXPECT_EQ(host.steps.back().state, kStateListActionAsked);
-    EXPECT_TRUE(boxes.Shown().empty());
-
-    // Copy asks first; Cancel records nothing.
-    boxes.answers.push_back(platform::kAnswerCancel);
-    const size_t before = host.steps.size();
-    panel->OnCopy();
-    ASSERT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_EQ(boxes.Shown()[0].caption, wxString::FromUTF8("提示"));
-    EXPECT_EQ(boxes.Shown()[0].owner, nullptr);
-    EXPECT_EQ(boxes.Shown()[0].buttons, platform::MessageButtons::OkCancel);
-    EXPECT_EQ(boxes.Texts()[0], texts::kCopyWarning);
-    EXPECT_EQ(host.steps.size(), before);
-    EXPECT_FALSE(panel->m_clipboardUsed);
-    panel->OnCopy();
-    EXPECT_EQ(host.steps.back().listAction, kCopySelected);
-    EXPECT_EQ(host.steps.back().state, kStateListActionAsked);
-    EXPECT_TRUE(panel->m_clipboardUsed);
-
-    PutOnClipboard("copied");
-    panel->OnClearClipboard();
-    EXPECT_FALSE(panel->m_clipboardUsed);
-    const std::optional<std::string> cleared = ClipboardText();
-    EXPECT_TRUE(!cleared || cleared->empty());
-
-    panel->OnExit();
-    EXPECT_EQ(host.oks, 1);
-}
-
-TEST_F(ListPanelTest, ClipboardIsEmptiedWhenThePanelGoesAfterACopy) {
-    panel->RefreshList();
-    panel->OnCopy();
-    PutOnClipboard("secret-pw");
-    window.reset();  // destroys the panel
-    const std::optional<std::string> left = ClipboardText();
-    EXPECT_TRUE(!left || left->empty());
-}
-
-TEST_F(ListPanelTest, ClipboardIsKeptWhenThePanelGoesWithoutACopy) {
-    PutOnClipboard("someone else's");
-    window.reset();
-    EXPECT_EQ(ClipboardText(), std::optional<std::string>("someone else's"));
 }
 
 TEST_F(ListPanelTest, HoldAreaFollowsPressReleaseTicksAndSelection) {

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <wx/textctrl.h>
-
 #include "dialogs/DiaImage.h"
-#include "dialogs/DiaPassName.h"
 #include "dialogs/DiaSelimg.h"
 #include "dialogs/PanelTestSupport.h"
 #include "platform/FileDialog.h"
@@ -192,29 +189,4 @@ TEST_F(PictureCheckTest, EmptyOrShortBlockDrawsNothingAndButtonsStillAnswer) {
     guitest::ClickAt(panel, panel->Control(ids::kOk)->GetRect().GetPosition() + wxPoint(10, 8));
     ASSERT_TRUE(guitest::PumpUntil([&] { return host.steps.size() == 2; }));
     EXPECT_TRUE(host.steps[1].pictureSeen);
-}
-
-TEST(NamePanelTest, TypedNameIsHandedOverAsGb18030) {
-    RecordingHost host;
-    HostWindow window;
-    auto* panel = new DiaPassName(host);
-    ASSERT_TRUE(panel->Create(window.get()));
-    window.ShowPanel(panel);
-    auto* edit = dynamic_cast<wxTextCtrl*>(panel->Control(ids::kNameEdit));
-    ASSERT_NE(edit, nullptr);
-    edit->ChangeValue(wxString::FromUTF8("银行卡 PIN"));
-    guitest::SaveScreenshot(window.get(), "name-panel");
-    panel->OnOK();
-    ASSERT_EQ(host.steps.size(), 1u);
-    EXPECT_EQ(host.steps[0].state, kStateNameSubmitted);
-    EXPECT_EQ(host.steps[0].enteredName, "\xD2\xF8\xD0\xD0\xBF\xA8 PIN");
-    EXPECT_EQ(edit->GetValue(), wxString::FromUTF8("银行卡 PIN"));  // not cleared here
-
-    // An empty name is handed on; the host's name shows in the box when transferred.
-    edit->ChangeValue("");
-    panel->OnOK();
-    EXPECT_EQ(host.steps.back().enteredName, "");
-    panel->m_name = "\xC3\xFB";
-    panel->TransferDataToWindow();
-    EXPECT_EQ(edit->GetValue(), wxString::FromUTF8("名"));
 }

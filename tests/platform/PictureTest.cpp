@@ -131,27 +131,3 @@ TEST_F(PictureTest, TransparentPartsShowWhite) {
     EXPECT_EQ(BlockPixel(block, 0, 0), (Rgb{255, 255, 255}));
     EXPECT_EQ(BlockPixel(block, 127, 127), (Rgb{0, 0, 0}));
 }
-
-TEST_F(PictureTest, DrawnBlockShowsExactlyItsPixels) {
-    std::vector<unsigned char> block(kSide * kSide * 3);
-    for (int i = 0; i < kSide * kSide; ++i) {
-        block[i * 3 + 0] = static_cast<unsigned char>(i % 251);         // blue
-        block[i * 3 + 1] = static_cast<unsigned char>((i / 7) % 256);   // green
-        block[i * 3 + 2] = static_cast<unsigned char>((i * 13) % 256);  // red
-    }
-    wxBitmap bitmap(kSide + 10, kSide + 10, 24);
-    {
-        wxMemoryDC dc(bitmap);
-        dc.SetBackground(*wxWHITE_BRUSH);
-        dc.Clear();
-        DrawBgrBlock(dc, block.data(), kSide, kSide, wxPoint(5, 5));
-    }
-    const wxImage shown = bitmap.ConvertToImage();
-    EXPECT_EQ(guitest::PixelAt(shown, 4, 4), (Rgb{255, 255, 255}));
-    for (int y = 0; y < kSide; ++y) {
-        for (int x = 0; x < kSide; ++x) {
-            ASSERT_EQ(guitest::PixelAt(shown, x + 5, y + 5), BlockPixel(block, x, y))
-                << x << "," << y;
-        }
-    }
-}

@@ -5,12 +5,15 @@
 
 #include <wx/app.h>
 #include <wx/bitmap.h>
+#include <wx/clipbrd.h>
+#include <wx/dataobj.h>
 #include <wx/dcmemory.h>
 #include <wx/filename.h>
 #include <wx/stopwatch.h>
 #include <wx/uiaction.h>
 #include <wx/utils.h>
 
+#include "platform/Clipboard.h"
 #include "platform/FileDialog.h"
 #include "platform/Picture.h"
 
@@ -146,6 +149,24 @@ PaintCounter::~PaintCounter() {
 void PaintCounter::OnPaint(wxPaintEvent& event) {
     ++m_count;
     event.Skip();
+}
+
+std::optional<std::string> ClipboardText() {
+    std::optional<std::string> text;
+    if (wxTheClipboard->Open()) {
+        wxTextDataObject data;
+        if (wxTheClipboard->IsSupported(wxDF_UNICODETEXT) && wxTheClipboard->GetData(data)) {
+            text = std::string(data.GetText().utf8_str());
+        }
+        wxTheClipboard->Close();
+    }
+    return text;
+}
+
+void PutOnClipboard(const std::string& gb18030Text) {
+    platform::ClipboardSession clipboard;
+    clipboard.Empty();
+    clipboard.PutText(platform::ClipboardTextBlock::FromGb18030(gb18030Text));
 }
 
 void WritePicture(const std::string& path, int width, int height,

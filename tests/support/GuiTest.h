@@ -93,6 +93,10 @@ private:
     int m_count = 0;
 };
 
+// The clipboard's text as another program would paste it, or nothing; and putting text there.
+std::optional<std::string> ClipboardText();
+void PutOnClipboard(const std::string& gb18030Text);
+
 // Writes a picture file of the given size, filled by colour(x, y), in the format that the
 // file name's extension names.
 void WritePicture(const std::string& path, int width, int height,
