@@ -12,9 +12,11 @@ function(check_layer layer pattern)
     set(violations "${violations}" PARENT_SCOPE)
 endfunction()
 
-check_layer(framework "#[ \t]*include[ \t]*[<\"](wx/|vault/|platform/|dialogs/|app/)")
-check_layer(vault "#[ \t]*include[ \t]*[<\"](wx/|platform/|dialogs/|app/)")
-check_layer(platform "#[ \t]*include[ \t]*[<\"](dialogs/|app/)")
+X
+check_layer(vault "#[ \t]*include[ \t]*[<\"](wx/|gtk/|gdk/|X11/|platform/|resources/|dialogs/|app/)")
+check_layer(platform "#[ \t]*include[ \t]*[<\"](resources/|dialogs/|app/)")
+check_layer(resources "#[ \t]*include[ \t]*[<\"](dialogs/|app/)")
+check_layer(dialogs "#[ \t]*include[ \t]*[<\"](app/)")
 
 if(violations)
     string(REPLACE ";" "\n" report "${violations}")
