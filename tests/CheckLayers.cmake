@@ -12,7 +12,7 @@ function(check_layer layer pattern)
     set(violations "${violations}" PARENT_SCOPE)
 endfunction()
 
-X
+check_layer(framework "#[ \t]*include[ \t]*[<\"](wx/|gtk/|gdk/|X11/|vault/|platform/|resources/|dialogs/|app/)")
 check_layer(vault "#[ \t]*include[ \t]*[<\"](wx/|gtk/|gdk/|X11/|platform/|resources/|dialogs/|app/)")
 check_layer(platform "#[ \t]*include[ \t]*[<\"](resources/|dialogs/|app/)")
 check_layer(resources "#[ \t]*include[ \t]*[<\"](dialogs/|app/)")
