@@ -1,62 +1,116 @@
 // Shared pieces of the vault tests: a registered database device, a scratch program
-// directory, pictures, and a reader of the vault file that goes around the vault store.
+// directory, pictures, and readers of the vault file that go around the vault store.
 #pragma once
 
+#include <cryptopp/aes.h>
+#include <cryptopp/modes.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "framework/Data.h"
 #include "framework/DbDevice.h"
 #include "framework/DeviceManager.h"
 #include "support/TempDir.h"
-#include "vault/PasswordEntry.h"
+#include "vault/VaultCipher.h"
 #include "vault/VaultStore.h"
 
 namespace vaulttest {
 
-using Bytes = std::string;
-using Records = std::map<std::string, Bytes>;
+using Records = std::map<std::string, std::string>;
 
-// Fills picture with length bytes of a pattern that depends on seed.
-void MakePicture(Ombrix::Data<unsigned char>& picture, int seed, int length = kPictureBytes);
-Bytes AsBytes(const unsigned char* data, int length);
-Bytes AsBytes(const Ombrix::Data<unsigned char>& data);
+inline void MakePicture(Ombrix::Data<unsigned char>& picture, int seed,
+                        int length = kPictureBytes) {
+    picture.m_nLength = 0;
+    picture.Extend(length);
+    for (int i = 0; i < length; ++i) {
+        picture.m_pBuffer[i] = static_cast<unsigned char>(i * 7 + seed * 31 + i / 384);
+    }
+}
 
-// Every record of a Berkeley DB file, read through a handle of its own.
-Records ReadRecords(const std::string& path);
-// Replaces or adds records of a database file through a handle of its own.
-void WriteRecords(const std::string& path, const Records& records);
+inline std::string AsBytes(const unsigned char* data, int length = kPictureBytes) {
+    return data == nullptr ? "" : std::string(reinterpret_cast<const char*>(data), length);
+}
 
-// AES-128 in ECB mode under the vault key of password, computed without the vault's cipher.
-Bytes EcbEncrypt(const std::string& password, const Bytes& plain);
-Bytes EcbDecrypt(const std::string& password, const Bytes& cipher);
+// Every record of a database file, through a handle of its own.
+inline Records ReadRecords(const std::string& path) {
+    Records records;
+    Db db(nullptr, DB_CXX_NO_EXCEPTIONS);
+    Dbc* cursor = nullptr;
+    if (db.open(nullptr, path.c_str(), nullptr, DB_BTREE, DB_RDONLY, 0) == 0 &&
+        db.cursor(nullptr, &cursor, 0) == 0) {
+        Dbt key, value;
+        for (key.set_flags(DB_DBT_REALLOC), value.set_flags(DB_DBT_REALLOC);
+             cursor->get(&key, &value, DB_NEXT) == 0;) {
+            records[std::string(static_cast<char*>(key.get_data()), key.get_size())] =
+                std::string(static_cast<char*>(value.get_data()), value.get_size());
+        }
+        std::free(key.get_data());
+        std::free(value.get_data());
+        cursor->close();
+    }
+    db.close(0);
+    return records;
+}
 
-std::vector<std::string> Names(const EntryList& entries);
+inline void WriteRecords(const std::string& path, const Records& records) {
+    Db db(nullptr, DB_CXX_NO_EXCEPTIONS);
+    ASSERT_EQ(db.open(nullptr, path.c_str(), nullptr, DB_BTREE, DB_CREATE, 0664), 0);
+    for (const auto& [k, v] : records) {
+        Dbt key(const_cast<char*>(k.data()), k.size()),
+            value(const_cast<char*>(v.data()), v.size());
+        ASSERT_EQ(db.put(nullptr, &key, &value, 0), 0);
+    }
+    db.close(0);
+}
+
+// AES-128 in ECB mode under the vault key of password, done by Crypto++'s own mode class.
+template <class Direction = CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption>
+std::string Ecb(const std::string& password, std::string bytes) {
+    const VaultKey key = DeriveVaultKey(password);
+    Direction cipher(key.data(), key.size());
+    auto* data = reinterpret_cast<CryptoPP::byte*>(bytes.data());
+    cipher.ProcessData(data, data, bytes.size());
+    return bytes;
+}
 
 class VaultTest : public ::testing::Test {
 protected:
-    void SetUp() override { RegisterDevice(); }
-    void TearDown() override { Ombrix::DeviceManager::DestroyInstance(); }
-
-    static void RegisterDevice() {
+    void SetUp() override {
         Ombrix::DeviceManager::Instance().Add("/device/system/db",
                                               std::make_unique<Ombrix::DbDevice>());
     }
-    // Closes the device's handle on the vault file (as at the end of a run) and starts a
-    // fresh device, so that the file can be changed from outside and read again.
-    static void RestartDevice() {
-        Ombrix::DeviceManager::DestroyInstance();
-        RegisterDevice();
+    void TearDown() override { Ombrix::DeviceManager::DestroyInstance(); }
+    // Closes the vault file as at the end of a run, so that it can be changed from outside.
+    void RestartDevice() {
+        TearDown();
+        SetUp();
     }
 
     std::string VaultFile() const { return VaultFilePath(directory); }
-    // A vault with the master password, a picture of seed 1 and the named entries.
-    void MakeVault(const std::string& password, const std::vector<std::string>& names = {});
-    std::vector<std::string> ListedNames(const std::string& password);
+    // A vault under password with a picture of seed 1 and entries "pw-<name>".
+    void MakeVault(const std::string& password, const std::vector<std::string>& names = {}) {
+        Ombrix::Data<unsigned char> picture;
+        MakePicture(picture, 1);
+        ASSERT_TRUE(store.SetMasterPassword(picture, directory, password, std::nullopt));
+        for (const std::string& name : names) {
+            store.AddEntry(directory, password, MakePasswordEntry(name, "pw-" + name));
+        }
+    }
+    std::vector<std::string> Names(const std::string& password) {
+        EntryList entries;
+        store.ListEntries(entries, directory, password);
+        std::vector<std::string> names;
+        for (const PasswordEntry& entry : entries) {
+            names.emplace_back(FieldText(entry.name));
+        }
+        return names;
+    }
+    std::string PasswordOf(const std::string& password, const std::string& name) {
+        PasswordEntry entry = MakePasswordEntry("<none>", "<none>");
+        store.GetEntry(directory, password, name, entry);
+        return std::string(FieldText(entry.password));
+    }
 
     testsupport::TempDir dir;
     std::string directory = dir.Path() + "/";

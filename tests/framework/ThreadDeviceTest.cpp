@@ -1,0 +1,209 @@
+#include "framework/ThreadDevice.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "framework/Config.h"
+#include "framework/DeviceManager.h"
+#include "framework/Log.h"
+#include "support/ProcessThreads.h"
+#include "support/TempDir.h"
+
+using namespace Ombrix;
+
+namespace {
+
+const char* const kThreadDevice = "/device/system/thread";
+
+int Post(CircuitInterface& circuit, std::function<void()> work) {
+    ThreadJob request;
+    request.m_pJob = new Job(std::move(work));
+    const int result = circuit.Write(&request, sizeof request, nullptr);
+    delete request.m_pJob;  // still here only when the write was refused
+    return result;
+}
+
+// Runs a job on the circuit's worker, waits for it and returns the worker's thread id.
+std::thread::id WorkerOf(CircuitInterface& circuit) {
+    std::promise<std::thread::id> where;
+    Post(circuit, [&where] { where.set_value(std::this_thread::get_id()); });
+    return where.get_future().get();
+}
+
+class ThreadDeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override { AddDevice(); }
+    void TearDown() override { DeviceManager::DestroyInstance(); }
+
+    void AddDevice() {
+        auto made = std::make_unique<ThreadDevice>();
+        device = made.get();
+        DeviceManager::Instance().Add(kThreadDevice, std::move(made));
+    }
+    std::unique_ptr<CircuitInterface> Lend() {
+        return DeviceManager::Instance().GetCircuit(kThreadDevice, "", 0, nullptr, nullptr);
+    }
+
+    ThreadDevice* device = nullptr;
+};
+
+TEST_F(ThreadDeviceTest, LendsFromAPoolOfEightGrowsOnDemandAndReusesTheLastReturned) {
+    EXPECT_EQ(device->IdleWorkers(), 8u);
+    std::vector<std::unique_ptr<CircuitInterface>> circuits;
+    std::vector<std::thread::id> workers;
+    for (int i = 0; i < 9; ++i) {
+        int error = -1;
+        circuits.push_back(
+            DeviceManager::Instance().GetCircuit(kThreadDevice, "", 0, &error, nullptr));
+        ASSERT_EQ(error, 0);
+        workers.push_back(WorkerOf(*circuits.back()));
+        for (int j = 0; j < i; ++j) {
+            EXPECT_NE(workers[j], workers[i]);
+        }
+    }
+    EXPECT_EQ(device->IdleWorkers(), 0u);
+    circuits.clear();
+    EXPECT_EQ(device->IdleWorkers(), 9u);
+    EXPECT_EQ(WorkerOf(*Lend()), workers.back());
+}
+
+TEST_F(ThreadDeviceTest, JobsOfOneCircuitRunInWritingOrderOnOneThreadOneAtATime) {
+    auto circuit = Lend();
+    std::mutex mutex;
+    std::vector<std::pair<int, std::thread::id>> runs;
+    std::atomic<int> running{0}, overlaps{0};
+    for (int i = 1; i <= 3; ++i) {
+        Post(*circuit, [&, i] {
+            overlaps += ++running > 1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::lock_guard<std::mutex> lock(mutex);
+            runs.emplace_back(i, std::this_thread::get_id());
+            --running;
+        });
+    }
+    const std::thread::id worker = WorkerOf(*circuit);
+    std::lock_guard<std::mutex> lock(mutex);
+    ASSERT_EQ(runs.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(runs[i], std::make_pair(i + 1, worker));
+    }
+    EXPECT_EQ(overlaps, 0);
+}
+
+TEST_F(ThreadDeviceTest, WriteRefusesBadRequestsAndHandsTheJobOverOtherwise) {
+    auto circuit = Lend();
+    std::atomic<bool> ran{false};
+    ThreadJob request;
+    request.m_pJob = new Job([&ran] { ran = true; });
+    Job* const job = request.m_pJob;
+    for (int length : {0, -4, static_cast<int>(sizeof request) - 1}) {
+        EXPECT_EQ(circuit->Write(&request, length, nullptr), 1);
+    }
+    EXPECT_EQ(circuit->Write(nullptr, sizeof request, nullptr), 1);
+    EXPECT_EQ(request.m_pJob, job);
+
+    // Ordinary threads have no priority levels besides 0: the request changes nothing else.
+    request.m_nPriority = 5;
+    EXPECT_EQ(circuit->Write(&request, sizeof request, nullptr), 0);
+    EXPECT_EQ(request.m_pJob, nullptr);
+    WorkerOf(*circuit);
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(ThreadDeviceTest, AThrowingJobIsLoggedAndTheWorkerGoesOn) {
+    testsupport::TempDir dir;
+    testsupport::ScopedWorkingDirectory cwd(dir.Path());
+    Config::Instance().SetValue("/config/system/log", "true");
+    Log::Instance();
+
+    auto circuit = Lend();
+    Post(*circuit, [] { throw std::runtime_error("job failed"); });
+    Post(*circuit, [] { throw 17; });
+    WorkerOf(*circuit);  // the worker is still there
+
+    const auto files = testsupport::ListFiles(dir.Path(), "log_");
+    ASSERT_EQ(files.size(), 1u);
+    const std::string text = testsupport::ReadFile(dir.File(files[0]));
+    const std::regex line(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d   error:Thread::Run Exception hannened\n)");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(text.begin(), text.end(), line), std::sregex_iterator()),
+        2)
+        << text;
+}
+
+TEST_F(ThreadDeviceTest, GivingBackWaitsForTheRunningJobWhichMayStillBorrowWorkers) {
+    auto circuit = Lend();
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    std::atomic<bool> nestedRan{false}, returned{false};
+    Post(*circuit, [&] {
+        opened.wait();
+        // The device is not locked while this job's worker is being given back.
+        WorkerOf(*Lend());
+        nestedRan = true;
+    });
+    std::thread giver([&] {
+        circuit.reset();
+        returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(returned);
+    gate.set_value();
+    giver.join();
+    EXPECT_TRUE(nestedRan);
+    EXPECT_EQ(device->IdleWorkers(), 8u);
+}
+
+TEST_F(ThreadDeviceTest, GivingBackNeverHangsWhenNoJobFinished) {
+    Lend().reset();  // no job written at all
+    EXPECT_EQ(device->IdleWorkers(), 8u);
+
+    auto circuit = Lend();
+    g_running = false;  // the framework stops: the worker drops the job unrun
+    std::atomic<bool> ran{false};
+    Post(*circuit, [&ran] { ran = true; });
+    circuit.reset();
+    EXPECT_FALSE(ran);
+    g_running = true;
+}
+
+TEST_F(ThreadDeviceTest, RemovingTheDeviceJoinsItsWorkersOnceTheLastCircuitIsGone) {
+    DeviceManager::DestroyInstance();
+    const int before = testsupport::BaselineThreadCount();
+    AddDevice();
+    EXPECT_EQ(testsupport::CountProcessThreads(), before + 8);
+    auto circuit = Lend();
+    DeviceManager::Instance().Remove(kThreadDevice);
+    WorkerOf(*circuit);  // still served
+    circuit.reset();
+    EXPECT_EQ(testsupport::CountProcessThreads(), before);
+}
+
+TEST_F(ThreadDeviceTest, AJobMayGiveBackItsOwnCircuitEvenTheLastOfItsDevice) {
+    DeviceManager::DestroyInstance();
+    const int before = testsupport::BaselineThreadCount();
+    AddDevice();
+    std::shared_ptr<CircuitInterface> circuit = Lend();
+    CircuitInterface* raw = circuit.get();
+    DeviceManager::Instance().Remove(kThreadDevice);  // the device goes with the job's circuit
+    std::promise<void> done;
+    Post(*raw, [&circuit, &done] {
+        circuit.reset();
+        done.set_value();
+    });
+    done.get_future().get();
+    AddDevice();  // joins the worker that could not join itself
+    DeviceManager::DestroyInstance();
+    EXPECT_EQ(testsupport::CountProcessThreads(), before);
+}
+
+}  // namespace
