@@ -61,13 +61,3 @@ TEST_F(OpeningTest, OnlyTheSeenPictureOpensTheVault) {
     guitest::Pump(300);
     guitest::SaveScreenshot(dlg, "main-window-list");
 }
-
-TEST_F(OpeningTest, SeeingAWrongPictureOpensWithTheWrongPassword) {
-    Start();
-    Type("notmine99");
-    dlg->m_dlgImage.OnSeen();
-    EXPECT_EQ(dlg->m_state, kStateList);
-    EXPECT_EQ(dlg->m_masterPassword.view(), "notmine99");
-    // Whatever the list shows, the vault itself is untouched.
-    EXPECT_EQ(vault.Names(kMaster), (std::vector<std::string>{"mail", "bank", "forum"}));
-}

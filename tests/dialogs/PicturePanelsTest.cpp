@@ -122,18 +122,6 @@ TEST_F(PictureChoiceTest, NothingChosenCancelledOrUnreadableIsRefused) {
     EXPECT_TRUE(std::equal(first.begin(), first.end(), panel->m_pixels.m_pBuffer));
 }
 
-TEST_F(PictureChoiceTest, ThePictureIsReadAgainAtEveryRepaint) {
-    Choose(good);
-    // The file changes on disk; the next repaint shows and captures the new content.
-    guitest::WritePicture(good, 8, 8, [](int, int) { return Rgb{0, 128, 255}; });
-    panel->RefreshRect(DiaSelimg::PictureRect());
-    ASSERT_TRUE(guitest::PumpUntil([&] {
-        return BlockPixel(panel->m_pixels, 0, 0) == Rgb{0, 128, 255};
-    }));
-    EXPECT_EQ(BlockPixel(panel->m_pixels, 127, 127), (Rgb{0, 128, 255}));
-    EXPECT_EQ(DifferencesFromBlock(guitest::CaptureClient(panel), panel->m_pixels), 0);
-}
-
 namespace {
 
 class PictureCheckTest : public ::testing::Test {

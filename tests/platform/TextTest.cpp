@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "framework/SecretString.h"
-#include "platform/DialogUnits.h"
 #include "platform/FileDialog.h"
 #include "platform/Painting.h"
 #include "platform/TextCodec.h"
@@ -41,20 +40,11 @@ TEST(TextCodecTest, InvalidBytesStillShowAndAreRefusedForSecrets) {
     EXPECT_EQ(out.view(), "名pw&1");
 }
 
-TEST(TextCodecTest, WipedTextIsEmpty) {
-    wxString secret = "hunter22";
-    WipeText(secret);
-    EXPECT_TRUE(secret.empty());
-}
-
-TEST(FileFilterTest, PictureFilterBecomesCaseInsensitiveWildcard) {
+TEST(FileFilterTest, FiltersBecomeCaseInsensitiveWildcards) {
     EXPECT_EQ(TranslateFileFilter(U(texts::kPictureFileFilter)),
               "jpg Fliex(*.jpg)|*.[jJ][pP][gG]|gif Fliex(*.gif)|*.[gG][iI][fF]|"
               "bmp Fliex(*.bmp)|*.[bB][mM][pP]|dib Fliex(*.dib)|*.[dD][iI][bB]|"
               "All Files (*.*)|*");
-}
-
-TEST(FileFilterTest, SeveralPatternsAndAnUnfinishedPairSurvive) {
     EXPECT_EQ(TranslateFileFilter("Pictures|*.png;*.gif|Odd"),
               "Pictures|*.[pP][nN][gG];*.[gG][iI][fF]");
     EXPECT_EQ(TranslateFileFilter("||ignored|*.x"), "");
@@ -73,14 +63,4 @@ TEST(MnemonicTest, AmpersandsFollowCaptionRules) {
         EXPECT_EQ(shown.shown, text);
         EXPECT_EQ(shown.underlined, -1);
     }
-}
-
-TEST(DialogUnitsTest, OneUnitIsOneAndAHalfPixelsRoundedUp) {
-    EXPECT_EQ(DialogUnitsToPixels(0), 0);
-    EXPECT_EQ(DialogUnitsToPixels(1), 2);
-    EXPECT_EQ(DialogUnitsToPixels(2), 3);
-    EXPECT_EQ(DialogUnitsToPixels(97), 146);
-    EXPECT_EQ(DialogUnitsToPixels(320), 480);
-    EXPECT_EQ(DialogUnitsToPixels(321), 482);
-    EXPECT_EQ(DialogUnitsToPixels(210), 315);
 }
