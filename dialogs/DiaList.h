@@ -55,7 +55,7 @@ public:
     void OnSelectionChange();
 
     // Hold area: a timer tick, and the left button going down or up on the panel. The
-    // pointer position is read from the system, as the original does.
+    // pointer position is read from the system, not taken from the event.
     void OnTimer();
     void OnLButtonDown();
     void OnLButtonUp();

@@ -27,7 +27,7 @@ struct ControlTemplate {
     ControlKind kind;
     const char* text;         // UTF-8; may be empty
     int x, y, width, height;  // dialog units
-    bool flat;  // drawn flat on the original platform; GTK buttons keep their own look
+    bool flat;                // a flat button; GTK buttons keep the theme's look either way
 };
 
 enum class WindowKind {

@@ -1,8 +1,8 @@
 // Tells a window when the X server asks for part of it to be drawn again because its
 // content was lost: the window was mapped or uncovered. GTK redraws windows for many more
-// reasons of its own (a control's hover or focus, the window becoming active or inactive),
-// which the original platform never did; a panel that acts on being uncovered must not act
-// on those. On a display that is not X11 nothing is reported.
+// reasons of its own (a control's hover or focus, the window becoming active or inactive);
+// a panel that acts on being uncovered must not act on those. On a display that is not X11 nothing
+// is reported.
 #pragma once
 
 #include <functional>

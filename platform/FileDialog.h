@@ -10,7 +10,7 @@ namespace platform {
 
 // Turns a filter of the form "description|pattern|description|pattern||" (patterns
 // separated by ';') into the widget library's wildcard. Patterns match regardless of
-// letter case, as file names on the original platform do, and "*.*" matches every file,
+// letter case (pictures often come as "*.JPG"), and "*.*" matches every file,
 // also names without a dot.
 wxString TranslateFileFilter(const wxString& filter);
 

@@ -12,7 +12,7 @@ namespace platform {
 
 enum class MessageButtons { Ok, OkCancel };
 
-// The answers, numbered as the original platform numbers them.
+// The answers.
 constexpr int kAnswerOk = 1;
 constexpr int kAnswerCancel = 2;
 

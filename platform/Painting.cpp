@@ -52,7 +52,7 @@ wxFont SwissFont(const wxString& face, int pixelHeight) {
 }
 
 // The largest font of the face whose character cell is at most cellHeight pixels high:
-// the original sizes fonts by cell height, the font system here by em height.
+// the panels are laid out for a cell height, while the font system sizes fonts by em.
 wxFont FontWithCellHeight(const wxString& face, int cellHeight) {
     wxScreenDC dc;
     for (int em = cellHeight; em > 4; --em) {

@@ -1,5 +1,5 @@
 // Every text the vault dialogue shows, in UTF-8, exactly as the user sees it. Line breaks
-// are "\r\n" as in the program's original texts; the platform layer shows them as one break.
+// are written "\r\n"; the platform layer shows each as one break.
 #pragma once
 
 namespace texts {
@@ -50,7 +50,7 @@ inline constexpr char kNoPictureChosen[] = "您还没有选择图片，请选择
 inline constexpr char kShiftKey[] = "上档键";
 inline constexpr char kHoldAreaHint[] = "鼠标左键点此并按住，显示选中密码";
 
-// The open-file dialog's filter, in the original "description|pattern|...||" form.
+// The open-file dialog's filter, in the form "description|pattern|...||".
 inline constexpr char kPictureFileFilter[] =
     "jpg Fliex(*.jpg)|*.jpg|gif Fliex(*.gif)|*.gif|bmp Fliex(*.bmp)|*.bmp|dib Fliex(*.dib)|*.dib|"
     "All Files (*.*)|*.*||";
