@@ -71,7 +71,14 @@ protected:
 }  // namespace
 
 TEST_F(PictureChoiceTest, ChosenPictureIsShownAndTheBlockIsWhatIsShown) {
-    Choose(good);
+    // The block is filled at once, before any repaint: confirming at once stores no
+    // undefined bytes.
+    files.Choose(good);
+    panel->OnChoosePicture();
+    ASSERT_EQ(panel->m_pixels.m_nLength, kBlockBytes);
+    EXPECT_EQ(BlockPixel(panel->m_pixels, 0, 0), (Rgb{255, 0, 0}));
+    EXPECT_EQ(BlockPixel(panel->m_pixels, 127, 127), (Rgb{252, 235, 145}));  // source 63,47
+    guitest::Pump(150);
     EXPECT_EQ(files.Asked(), 1);
     EXPECT_EQ(files.Wildcard(),
               platform::TranslateFileFilter(wxString::FromUTF8(texts::kPictureFileFilter)));
