@@ -177,7 +177,7 @@ TEST_F(SoftKeyboardTest, UncoveringMovesTheWholeKeyboard) {
             new wxFrame(nullptr, wxID_ANY, "cover", panel->ClientToScreen(wxPoint(120, 70)),
                         wxSize(120, 50), wxBORDER_NONE);
         cover->Show();
-        guitest::Pump(150);
+        guitest::Pump(300);
         const int count = paints.Count();
         delete cover;
         ASSERT_TRUE(guitest::PumpUntil([&] { return paints.Count() > count; }));
