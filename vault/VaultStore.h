@@ -78,6 +78,8 @@ private:
     // LoadEntries, telling whether the stored list is now known: true when it was read or
     // there is none, false when it could not be read (then nothing may be written back).
     bool ReadEntries(const std::string& directory, std::string_view masterPassword);
+    // The first loaded entry named name, or the end of m_entries.
+    EntryList::iterator FindEntry(std::string_view name);
     // Wipes and empties m_entries.
     void ForgetEntries();
     // Wipes and empties m_picture.
