@@ -19,7 +19,7 @@ if ! CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DFERROCASK_FUZZ=ON \
     echo "FAILED: fuzzers (configure)"
     exit 1
 fi
-if ! cmake --build "$dir" -j "$jobs"; then
+if ! cmake --build "$dir" -j "$jobs" --target fuzzers; then
     echo "FAILED: fuzzers (build)"
     exit 1
 fi

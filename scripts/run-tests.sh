@@ -2,7 +2,8 @@
 # Builds and runs the whole test suite in the normal build and in the sanitizer build,
 # and the framework's threaded tests in the thread-sanitizer build, then runs every fuzz
 # harness for FUZZ_SECONDS (default 30) seconds. Every run goes to the end; the script fails
-# when any of them failed.
+# when any of them failed. The tests that open windows run on a private X server (Xvfb,
+# 24-bit colour) started for each run, whatever DISPLAY says.
 set -u
 cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
@@ -24,7 +25,7 @@ run_suite() {
     echo "== $name: tests"
     local args=(--test-dir "$dir" --output-on-failure -j "$jobs" --timeout 300)
     [ -n "$label" ] && args+=(-L "$label")
-    if ! ctest "${args[@]}"; then
+    if ! xvfb-run -a -s "-screen 0 1280x1024x24" ctest "${args[@]}" </dev/null; then
         failed+=("$name (tests)")
     fi
 }

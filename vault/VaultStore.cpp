@@ -299,8 +299,7 @@ void VaultStore::ListEntries(EntryList& out, const std::string& directory,
 bool VaultStore::GetEntry(const std::string& directory, std::string_view masterPassword,
                           std::string_view name, PasswordEntry& out) {
     ReadEntries(directory, masterPassword);
-    auto found = std::find_if(m_entries.begin(), m_entries.end(),
-                              [name](const PasswordEntry& entry) { return HasName(entry, name); });
+    auto found = FindEntry(name);
     const bool exists = found != m_entries.end();
     if (exists) {
         out = *found;
@@ -332,10 +331,7 @@ void VaultStore::AddEntry(const std::string& directory, std::string_view masterP
 void VaultStore::ModifyEntry(const std::string& directory, std::string_view masterPassword,
                              const PasswordEntry& entry) {
     if (ReadEntries(directory, masterPassword)) {
-        const std::string_view name = FieldText(entry.name);
-        auto found =
-            std::find_if(m_entries.begin(), m_entries.end(),
-                         [name](const PasswordEntry& stored) { return HasName(stored, name); });
+        auto found = FindEntry(FieldText(entry.name));
         // An absent name changes nothing, so nothing is written.
         if (found != m_entries.end()) {
             *found = entry;
@@ -349,10 +345,7 @@ void VaultStore::ModifyEntry(const std::string& directory, std::string_view mast
 void VaultStore::DeleteEntry(const std::string& directory, std::string_view masterPassword,
                              const PasswordEntry& entry) {
     if (ReadEntries(directory, masterPassword)) {
-        const std::string_view name = FieldText(entry.name);
-        auto found =
-            std::find_if(m_entries.begin(), m_entries.end(),
-                         [name](const PasswordEntry& stored) { return HasName(stored, name); });
+        auto found = FindEntry(FieldText(entry.name));
         if (found != m_entries.end()) {
             // The gap is closed in place and the freed last slot wiped, so that no copy of
             // an entry stays behind the list's end.
@@ -364,6 +357,11 @@ void VaultStore::DeleteEntry(const std::string& directory, std::string_view mast
         }
     }
     ForgetEntries();
+}
+
+EntryList::iterator VaultStore::FindEntry(std::string_view name) {
+    return std::find_if(m_entries.begin(), m_entries.end(),
+                        [name](const PasswordEntry& stored) { return HasName(stored, name); });
 }
 
 void VaultStore::ForgetEntries() {

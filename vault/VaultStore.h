@@ -83,6 +83,8 @@ private:
     // SaveEntries, telling whether the list reached the file.
     bool WriteEntries(const std::string& directory, std::string_view masterPassword,
                       bool replaceByDelete);
+    // The first loaded entry named name, or the end of m_entries.
+    EntryList::iterator FindEntry(std::string_view name);
     // Wipes and empties m_entries.
     void ForgetEntries();
     // Wipes and empties m_picture.

@@ -1,0 +1,250 @@
+#include "dialogs/DiaList.h"
+
+#include <wx/dcclient.h>
+#include <wx/listbox.h>
+#include <wx/textctrl.h>
+
+#include "dialogs/PanelRandom.h"
+#include "platform/Clipboard.h"
+#include "platform/Cursor.h"
+#include "platform/MessageBox.h"
+#include "platform/Painting.h"
+#include "platform/TextCodec.h"
+#include "resources/DialogTemplates.h"
+#include "resources/Texts.h"
+#include "vault/PasswordEntry.h"
+
+namespace {
+
+constexpr int kHoldXRange = 64;
+constexpr int kHoldYRange = 30;
+constexpr int kHoldWidth = 256;
+constexpr int kHoldHeight = 20;
+constexpr int kWatchMilliseconds = 256;
+
+}  // namespace
+
+DiaList::DiaList(VaultDialogHost& host) : m_host(host), m_timer(this) {
+    SeedPanelRandomOnce();  // normally done already by the password panel
+    m_holdX = NextPanelRandom() % kHoldXRange;
+    m_holdY = NextPanelRandom() % kHoldYRange;
+    m_holdRect = wxRect(m_holdX, m_holdY, kHoldWidth, kHoldHeight);
+
+    Bind(wxEVT_PAINT, &DiaList::OnPaint, this);
+    Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnTimer(); });
+    // GTK reports a second press soon after a release as a double click only; it is a
+    // press all the same.
+    const auto press = [this](wxMouseEvent& event) {
+        OnLButtonDown();
+        event.Skip();
+    };
+    Bind(wxEVT_LEFT_DOWN, press);
+    Bind(wxEVT_LEFT_DCLICK, press);
+    Bind(wxEVT_LEFT_UP, [this](wxMouseEvent& event) {
+        OnLButtonUp();
+        event.Skip();
+    });
+    Bind(
+        wxEVT_LISTBOX, [this](wxCommandEvent&) { OnSelectionChange(); }, ids::kNameList);
+    const std::pair<int, void (DiaList::*)()> buttons[] = {
+        {ids::kAddButton, &DiaList::OnAdd},
+        {ids::kModifyButton, &DiaList::OnModify},
+        {ids::kDeleteButton, &DiaList::OnDelete},
+        {ids::kCopyButton, &DiaList::OnCopy},
+        {ids::kClearClipboardButton, &DiaList::OnClearClipboard},
+        {ids::kChangeMasterButton, &DiaList::OnChangeMasterPassword},
+        {ids::kExitButton, &DiaList::OnExit},
+    };
+    for (const auto& [id, handler] : buttons) {
+        Bind(
+            wxEVT_BUTTON, [this, handler = handler](wxCommandEvent&) { (this->*handler)(); }, id);
+    }
+}
+
+DiaList::~DiaList() {
+    m_timer.Stop();
+    if (m_clipboardUsed) {
+        // A copied password must not outlive the program.
+        platform::ClipboardSession clipboard;
+        clipboard.Empty();
+    }
+}
+
+bool DiaList::Create(wxWindow* parent) {
+    if (!CreateFromTemplate(parent, ListTemplate())) {
+        return false;
+    }
+    m_listBox = dynamic_cast<wxListBox*>(Control(ids::kNameList));
+    m_nameBox = dynamic_cast<wxTextCtrl*>(Control(ids::kSelectedNameBox));
+    m_timer.Start(kWatchMilliseconds);
+    return m_listBox != nullptr && m_nameBox != nullptr;
+}
+
+void DiaList::RefreshList() {
+    EntryList entries;
+    m_host.m_vault->ListEntries(entries, m_host.m_programDirectory, m_host.m_masterPassword);
+    m_listBox->Clear();
+    m_names.clear();
+    wxArrayString shown;
+    for (const PasswordEntry& entry : entries) {
+        m_names.emplace_back(FieldText(entry.name));
+        shown.push_back(platform::Gb18030ToDisplay(m_names.back()));
+    }
+    if (!shown.empty()) {
+        m_listBox->Set(shown);
+    }
+    if (m_listBox->GetCount() > 0 && m_listBox->GetSelection() == wxNOT_FOUND) {
+        m_listBox->SetSelection(0);
+        m_nameBox->ChangeValue(m_listBox->GetString(0));
+    }
+}
+
+std::optional<std::string> DiaList::SelectedName() const {
+    const int selection = m_listBox != nullptr ? m_listBox->GetSelection() : wxNOT_FOUND;
+    if (selection == wxNOT_FOUND || static_cast<size_t>(selection) >= m_names.size()) {
+        return std::nullopt;
+    }
+    return m_names[selection];
+}
+
+bool DiaList::HasSelectionOrSay() {
+    if (m_listBox->GetSelection() == wxNOT_FOUND) {
+        platform::ShowAppMessage(this, texts::kNothingSelected);
+        return false;
+    }
+    return true;
+}
+
+void DiaList::AskHost(int listAction, int state) {
+    if (listAction != kNoListAction) {
+        m_host.m_listAction = listAction;
+    }
+    m_host.m_state = state;
+    m_host.OnVaultStep();
+}
+
+void DiaList::OnAdd() {
+    AskHost(kNoListAction, kStateAddPressed);
+}
+
+void DiaList::OnModify() {
+    if (HasSelectionOrSay()) {
+        AskHost(kModifySelected, kStateListActionAsked);
+    }
+}
+
+void DiaList::OnDelete() {
+    if (HasSelectionOrSay()) {
+        AskHost(kDeleteSelected, kStateListActionAsked);
+    }
+}
+
+void DiaList::OnCopy() {
+    if (!HasSelectionOrSay()) {
+        return;
+    }
+    const int answer = platform::ShowMessageBox(nullptr, wxString::FromUTF8(texts::kCopyWarning),
+                                                wxString::FromUTF8(texts::kNoticeCaption),
+                                                platform::MessageButtons::OkCancel);
+    if (answer != platform::kAnswerOk) {
+        return;
+    }
+    AskHost(kCopySelected, kStateListActionAsked);
+    m_clipboardUsed = true;
+}
+
+void DiaList::OnClearClipboard() {
+    platform::ClipboardSession clipboard;
+    if (clipboard.IsOpen()) {
+        clipboard.Empty();
+        m_clipboardUsed = false;
+    }
+}
+
+void DiaList::OnChangeMasterPassword() {
+    AskHost(kChangeMasterPassword, kStateChangeMasterAsked);
+}
+
+void DiaList::OnExit() {
+    m_host.OnOK();
+}
+
+void DiaList::OnSelectionChange() {
+    const int selection = m_listBox->GetSelection();
+    if (selection != wxNOT_FOUND) {
+        m_nameBox->ChangeValue(m_listBox->GetString(selection));
+    }
+}
+
+void DiaList::InvalidateHoldArea() {
+    RefreshRect(m_holdRect, true);
+}
+
+void DiaList::OnTimer() {
+    const wxPoint pointer = platform::CursorPositionInClient(this);
+
+    if (m_holding && !m_holdRect.Contains(pointer)) {
+        m_holdMode = kHoldBlank;
+        m_holding = false;
+        InvalidateHoldArea();
+        return;
+    }
+    if (m_listBox == nullptr || m_listBox->GetSelection() == wxNOT_FOUND) {
+        m_holdMode = kHoldBlank;
+        InvalidateHoldArea();
+    } else if (m_holdMode == kHoldBlank) {
+        m_holdMode = kHoldHint;
+        InvalidateHoldArea();
+    }
+}
+
+void DiaList::OnLButtonDown() {
+    const wxPoint pointer = platform::CursorPositionInClient(this);
+
+    if (m_holdRect.Contains(pointer)) {
+        if (!m_holding) {
+            m_holdMode = kHoldPassword;
+        }
+        m_holding = true;
+        InvalidateHoldArea();
+    }
+}
+
+void DiaList::OnLButtonUp() {
+    m_holding = false;
+    m_holdMode = kHoldHint;
+    InvalidateHoldArea();
+}
+
+void DiaList::OnPaint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+    // Only a repaint that reaches the hold area draws it (and, holding, reads the vault).
+    if (GetUpdateRegion().Contains(m_holdRect) != wxOutRegion) {
+        DrawHoldArea(dc);
+    }
+}
+
+void DiaList::DrawHoldArea(wxDC& dc) {
+    const wxFont previous = dc.GetFont();
+    dc.SetFont(platform::PanelFont());
+    if (m_holdMode == kHoldHint) {
+        platform::DrawEtchedEdge(dc, m_holdRect);
+        platform::DrawCentredText(dc, wxString::FromUTF8(texts::kHoldAreaHint), m_holdRect);
+    } else if (m_holdMode == kHoldPassword) {
+        if (const std::optional<std::string> name = SelectedName()) {
+            PasswordEntry entry{};
+            const bool found = m_host.m_vault->GetEntry(m_host.m_programDirectory,
+                                                        m_host.m_masterPassword, *name, entry);
+            platform::DrawEtchedEdge(dc, m_holdRect);
+            if (found) {
+                wxString password = platform::Gb18030ToDisplay(FieldText(entry.password));
+                wxString shown = platform::DoubleAmpersands(password);
+                platform::DrawCentredText(dc, shown, m_holdRect);
+                platform::WipeText(shown);
+                platform::WipeText(password);
+            }
+            WipeEntry(entry);
+        }
+    }
+    dc.SetFont(previous);
+}

@@ -1,0 +1,38 @@
+#include "platform/MessageBox.h"
+
+#include <utility>
+
+#include <wx/msgdlg.h>
+
+namespace platform {
+
+namespace {
+
+MessageBoxHook& Hook() {
+    static MessageBoxHook hook;
+    return hook;
+}
+
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) {
+    Hook() = std::move(hook);
+}
+
+int ShowMessageBox(wxWindow* owner, const wxString& text, const wxString& caption,
+                   MessageButtons buttons) {
+    if (Hook()) {
+        return Hook()(MessageBoxRequest{owner, text, caption, buttons});
+    }
+    wxString shown = text;
+    shown.Replace("\r\n", "\n");
+    const long style = buttons == MessageButtons::OkCancel ? (wxOK | wxCANCEL) : wxOK;
+    wxMessageDialog box(owner, shown, caption, style);
+    return box.ShowModal() == wxID_OK ? kAnswerOk : kAnswerCancel;
+}
+
+int ShowAppMessage(wxWindow* owner, const char* utf8Text) {
+    return ShowMessageBox(owner, wxString::FromUTF8(utf8Text), "ferrocask", MessageButtons::Ok);
+}
+
+}  // namespace platform

@@ -1,0 +1,101 @@
+#include "platform/Picture.h"
+
+#include <wx/bitmap.h>
+#include <wx/dc.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+
+namespace platform {
+
+namespace {
+
+// Decodes the file without letting the widget library report errors in a window.
+std::optional<wxImage> Decode(const wxString& path) {
+    EnablePictureDecoders();
+    if (path.empty() || !wxFileName::FileExists(path)) {
+        return std::nullopt;
+    }
+    wxLogNull quiet;
+    wxImage image;
+    if (!image.LoadFile(path, wxBITMAP_TYPE_ANY) || !image.IsOk() || image.GetWidth() <= 0 ||
+        image.GetHeight() <= 0) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+// Lays the picture on white where it is transparent.
+void FlattenOnWhite(wxImage& image) {
+    if (image.HasMask()) {
+        image.InitAlpha();  // turns the mask into alpha
+    }
+    if (!image.HasAlpha()) {
+        return;
+    }
+    unsigned char* rgb = image.GetData();
+    const unsigned char* alpha = image.GetAlpha();
+    const long pixels = static_cast<long>(image.GetWidth()) * image.GetHeight();
+    for (long i = 0; i < pixels; ++i) {
+        const unsigned a = alpha[i];
+        for (int c = 0; c < 3; ++c) {
+            rgb[i * 3 + c] =
+                static_cast<unsigned char>((rgb[i * 3 + c] * a + 255 * (255 - a) + 127) / 255);
+        }
+    }
+    image.ClearAlpha();
+}
+
+}  // namespace
+
+void EnablePictureDecoders() {
+    static bool enabled = false;
+    if (!enabled) {
+        wxInitAllImageHandlers();
+        enabled = true;
+    }
+}
+
+bool CanLoadPicture(const wxString& path) {
+    return Decode(path).has_value();
+}
+
+std::optional<wxImage> RenderPicture(const wxString& path) {
+    std::optional<wxImage> image = Decode(path);
+    if (!image) {
+        return std::nullopt;
+    }
+    FlattenOnWhite(*image);
+    image->Rescale(kRenderedPictureSide, kRenderedPictureSide, wxIMAGE_QUALITY_NEAREST);
+    return image;
+}
+
+void CaptureBgr(const wxImage& image, unsigned char* out, int width, int height) {
+    const unsigned char* rgb = image.GetData();
+    const int stride = image.GetWidth();
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const unsigned char* from = rgb + (static_cast<long>(y) * stride + x) * 3;
+            unsigned char* to = out + (static_cast<long>(y) * width + x) * 3;
+            to[0] = from[2];
+            to[1] = from[1];
+            to[2] = from[0];
+        }
+    }
+}
+
+void DrawBgrBlock(wxDC& dc, const unsigned char* bgr, int width, int height, wxPoint origin) {
+    if (bgr == nullptr || width <= 0 || height <= 0) {
+        return;
+    }
+    wxImage image(width, height, false);
+    unsigned char* rgb = image.GetData();
+    const long pixels = static_cast<long>(width) * height;
+    for (long i = 0; i < pixels; ++i) {
+        rgb[i * 3 + 0] = bgr[i * 3 + 2];
+        rgb[i * 3 + 1] = bgr[i * 3 + 1];
+        rgb[i * 3 + 2] = bgr[i * 3 + 0];
+    }
+    dc.DrawBitmap(wxBitmap(image), origin);
+}
+
+}  // namespace platform

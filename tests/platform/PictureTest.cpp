@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include <wx/bitmap.h>
+#include <wx/dcmemory.h>
+
+#include "platform/Picture.h"
+#include "support/GuiTest.h"
+#include "support/TempDir.h"
+
+using guitest::Rgb;
+using namespace platform;
+
+namespace {
+
+constexpr int kSide = kRenderedPictureSide;
+const Rgb kRed{255, 0, 0};
+const Rgb kGreen{0, 255, 0};
+const Rgb kBlue{0, 0, 255};
+
+class PictureTest : public ::testing::Test {
+protected:
+    std::string Path(const char* name) const { return dir.File(name); }
+    std::vector<unsigned char> Block(const wxImage& image) const {
+        std::vector<unsigned char> block(kSide * kSide * 3);
+        CaptureBgr(image, block.data(), kSide, kSide);
+        return block;
+    }
+    static Rgb BlockPixel(const std::vector<unsigned char>& block, int x, int y) {
+        const unsigned char* p = &block[(y * kSide + x) * 3];
+        return Rgb{p[2], p[1], p[0]};
+    }
+
+    testsupport::TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(PictureTest, RedTopLeftIsCapturedAsBlueGreenRedBytes) {
+    guitest::WritePicture(Path("corner.png"), 40, 40,
+                          [](int x, int y) { return x < 20 && y < 20 ? kRed : kBlue; });
+    const std::optional<wxImage> picture = RenderPicture(wxString::FromUTF8(Path("corner.png")));
+    ASSERT_TRUE(picture.has_value());
+    const std::vector<unsigned char> block = Block(*picture);
+    EXPECT_EQ(block[0], 0);
+    EXPECT_EQ(block[1], 0);
+    EXPECT_EQ(block[2], 255);
+    EXPECT_EQ(BlockPixel(block, kSide - 1, kSide - 1), kBlue);
+}
+
+TEST_F(PictureTest, SmallAndWidePicturesAreStretchedTo128Square) {
+    // 16 by 16: every source pixel becomes an 8 by 8 square.
+    const auto checker = [](int x, int y) { return (x + y) % 2 == 0 ? kRed : kGreen; };
+    guitest::WritePicture(Path("small.bmp"), 16, 16, checker);
+    const std::optional<wxImage> small = RenderPicture(wxString::FromUTF8(Path("small.bmp")));
+    ASSERT_TRUE(small.has_value());
+    EXPECT_EQ(small->GetWidth(), kSide);
+    EXPECT_EQ(small->GetHeight(), kSide);
+    const std::vector<unsigned char> smallBlock = Block(*small);
+    for (int y = 0; y < kSide; y += 3) {
+        for (int x = 0; x < kSide; x += 5) {
+            ASSERT_EQ(BlockPixel(smallBlock, x, y), checker(x / 8, y / 8)) << x << "," << y;
+        }
+    }
+
+    // 640 by 200, left half red, right half blue, bottom half green: squeezed, not cut.
+    guitest::WritePicture(Path("wide.png"), 640, 200, [](int x, int y) {
+        return y >= 100 ? kGreen : (x < 320 ? kRed : kBlue);
+    });
+    const std::optional<wxImage> wide = RenderPicture(wxString::FromUTF8(Path("wide.png")));
+    ASSERT_TRUE(wide.has_value());
+    EXPECT_EQ(wide->GetSize(), wxSize(kSide, kSide));
+    const std::vector<unsigned char> wideBlock = Block(*wide);
+    EXPECT_EQ(BlockPixel(wideBlock, 0, 0), kRed);
+    EXPECT_EQ(BlockPixel(wideBlock, 63, 60), kRed);
+    EXPECT_EQ(BlockPixel(wideBlock, 64, 0), kBlue);
+    EXPECT_EQ(BlockPixel(wideBlock, 127, 60), kBlue);
+    EXPECT_EQ(BlockPixel(wideBlock, 0, 66), kGreen);
+    EXPECT_EQ(BlockPixel(wideBlock, 127, 127), kGreen);
+}
+
+TEST_F(PictureTest, CommonFormatsLoadWhateverTheirName) {
+    for (const char* name : {"a.jpg", "c.bmp", "d.png", "e.tif"}) {
+        guitest::WritePicture(Path(name), 8, 8, [](int, int) { return Rgb{90, 90, 90}; });
+        EXPECT_TRUE(CanLoadPicture(wxString::FromUTF8(Path(name)))) << name;
+    }
+    // One red pixel as a GIF file; a bitmap named .dib; a PNG named .JPG.
+    static const char kGif[] =
+        "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00"
+        ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
+    testsupport::WriteFile(Path("b.gif"), std::string(kGif, sizeof kGif - 1));
+    const std::optional<wxImage> gif = RenderPicture(wxString::FromUTF8(Path("b.gif")));
+    ASSERT_TRUE(gif.has_value());
+    EXPECT_EQ(Block(*gif)[2], 255);
+    ASSERT_EQ(std::rename(Path("c.bmp").c_str(), Path("c.dib").c_str()), 0);
+    ASSERT_EQ(std::rename(Path("d.png").c_str(), Path("d.JPG").c_str()), 0);
+    EXPECT_TRUE(CanLoadPicture(wxString::FromUTF8(Path("c.dib"))));
+    EXPECT_TRUE(CanLoadPicture(wxString::FromUTF8(Path("d.JPG"))));
+}
+
+TEST_F(PictureTest, FilesThatAreNoPictureAreRefusedQuietly) {
+    testsupport::WriteFile(Path("notes.jpg"), "This is a text file, not a picture at all.\n");
+    testsupport::WriteFile(Path("empty.png"), "");
+    std::string truncated(40, '\0');
+    truncated.replace(0, 8, "\x89PNG\r\n\x1a\n");
+    testsupport::WriteFile(Path("cut.png"), truncated);
+    for (const std::string& path : {Path("notes.jpg"), Path("empty.png"), Path("cut.png"),
+                                    Path("missing.bmp"), dir.Path(), std::string()}) {
+        EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(path))) << path;
+        EXPECT_FALSE(RenderPicture(wxString::FromUTF8(path)).has_value()) << path;
+    }
+}

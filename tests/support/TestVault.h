@@ -1,0 +1,48 @@
+// A vault file in a scratch program directory for the tests of the user interface, with
+// the database device registered as the program's start-up registers it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "framework/Data.h"
+#include "support/TempDir.h"
+#include "vault/VaultStore.h"
+
+namespace testsupport {
+
+class TestVault {
+public:
+    TestVault();
+    ~TestVault();  // closes the device's handle on the vault file
+    TestVault(const TestVault&) = delete;
+    TestVault& operator=(const TestVault&) = delete;
+
+    // The program directory, with its trailing '/'.
+    const std::string& Directory() const { return m_directory; }
+    std::string File(const std::string& name) const { return m_dir.File(name); }
+
+    // Sets the master password with a picture made from seed, then adds the entries
+    // (name, password) in order.
+    void Create(const std::string& master, int pictureSeed,
+                const std::vector<std::pair<std::string, std::string>>& entries = {});
+
+    // The picture block that Create stores for a seed.
+    static void MakePicture(Ombrix::Data<unsigned char>& picture, int seed);
+
+    std::vector<std::string> Names(const std::string& master);
+    // The stored password of the entry of that name, or nothing.
+    std::optional<std::string> Password(const std::string& master, const std::string& name);
+    // The stored entry's kind field.
+    std::string Kind(const std::string& master, const std::string& name);
+
+    VaultStore store;
+
+private:
+    TempDir m_dir;
+    std::string m_directory = m_dir.Path() + "/";
+};
+
+}  // namespace testsupport
