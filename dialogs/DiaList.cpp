@@ -64,9 +64,10 @@ DiaList::DiaList(VaultDialogHost& host) : m_host(host), m_timer(this) {
 DiaList::~DiaList() {
     m_timer.Stop();
     if (m_clipboardUsed) {
-        // A copied password must not outlive the program.
+        // A copied password must not outlive the program; a text copied elsewhere since
+        // stays.
         platform::ClipboardSession clipboard;
-        clipboard.Empty();
+        clipboard.EmptyIfOurs();
     }
 }
 
@@ -156,7 +157,9 @@ void DiaList::OnCopy() {
 void DiaList::OnClearClipboard() {
     platform::ClipboardSession clipboard;
     if (clipboard.IsOpen()) {
-        clipboard.Empty();
+        // Only the password this program put there goes; whatever the user copied from
+        // elsewhere meanwhile stays.
+        clipboard.EmptyIfOurs();
         m_clipboardUsed = false;
     }
 }

@@ -1,5 +1,13 @@
 // The system clipboard as the vault dialogue uses it: one text at a time, put there on
 // request and emptied again on request and at exit.
+//
+// Everything the program puts on the clipboard goes through here. Only the CLIPBOARD
+// selection is offered (never PRIMARY, which any selection of text would overwrite or
+// expose), the text carries the "x-kde-passwordManagerHint" = "secret" marker so that
+// clipboard managers keep no history of it, and nothing asks a clipboard manager to keep
+// the text once the program ends. The program remembers only a salted hash of the last text
+// it put there, never the text itself, so that clearing can leave alone whatever the user
+// copied elsewhere in the meantime.
 #pragma once
 
 #include <memory>
@@ -38,14 +46,25 @@ public:
     // False when the clipboard could not be opened; nothing else then does anything.
     bool IsOpen() const { return m_open; }
 
-    // Removes whatever the clipboard holds.
+    // Removes whatever the clipboard holds when this program serves it; a text another
+    // program serves is not touched.
     void Empty();
 
-    // Hands the block to the clipboard; true when the clipboard took it.
+    // Hands the block to the clipboard; true when the clipboard took it. The clipboard's
+    // text is then this program's until it changes.
     bool PutText(std::unique_ptr<ClipboardTextBlock> block);
+
+    // Removes the clipboard's content only when it is still the text this program put there
+    // last, whichever program serves it now (a clipboard manager may have taken it over);
+    // anything else is left alone. True when the content was removed.
+    bool EmptyIfOurs();
 
 private:
     bool m_open = false;
 };
+
+// The MIME type and value that mark the program's clipboard text as a secret.
+inline constexpr const char* kPasswordHintFormat = "x-kde-passwordManagerHint";
+inline constexpr const char* kPasswordHintValue = "secret";
 
 }  // namespace platform

@@ -137,6 +137,28 @@ TEST_F(ListActionsTest, CopyPutsThePasswordOnTheClipboardUntilCleared) {
     EXPECT_TRUE(Empty(ClipboardText()));
 }
 
+TEST_F(ListActionsTest, WhatTheUserCopiedElsewhereSurvivesClearingAndTheEnd) {
+    Select(1);
+    dlg->m_dlgList.OnCopy();
+    Type(kMaster);
+    EXPECT_EQ(guitest::XclipRead("clipboard"), Text("pw&bank"));
+    {
+        guitest::XclipCopy other("copied in the browser");
+        dlg->m_dlgList.OnClearClipboard();
+        EXPECT_EQ(guitest::XclipRead("clipboard"), Text("copied in the browser"));
+
+        dlg->m_dlgList.OnCopy();
+        Type(kMaster);
+        EXPECT_EQ(guitest::XclipRead("clipboard"), Text("pw&bank"));
+        EXPECT_FALSE(other.Serving());  // the copy took the clipboard over
+    }
+    guitest::XclipCopy other("copied after ours");
+    delete dlg;
+    dlg = nullptr;
+    EXPECT_EQ(guitest::XclipRead("clipboard"), Text("copied after ours"));
+    EXPECT_TRUE(other.Serving());
+}
+
 TEST_F(ListActionsTest, AnEntryGoneFromTheVaultIsNeitherCopiedNorWritten) {
     Select(2);
     vault.store.DeleteEntry(vault.Directory(), kMaster, MakePasswordEntry("forum", ""));

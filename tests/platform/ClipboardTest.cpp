@@ -6,8 +6,13 @@
 #include "support/GuiTest.h"
 
 using namespace platform;
+using guitest::XclipCopy;
+using guitest::XclipRead;
 
 namespace {
+
+const char kPassword[] = "pw&\xC3\xFB";  // GB18030, as the vault keeps it
+const char kPasswordUtf8[] = "pw&名";
 
 void PutOnClipboard(const std::string& text) {
     ClipboardSession clipboard;
@@ -16,11 +21,22 @@ void PutOnClipboard(const std::string& text) {
     ASSERT_TRUE(clipboard.PutText(ClipboardTextBlock::FromGb18030(text)));
 }
 
+bool EmptyIfOurs() {
+    ClipboardSession clipboard;
+    EXPECT_TRUE(clipboard.IsOpen());
+    return clipboard.EmptyIfOurs();
+}
+
+bool ClipboardEmpty() {
+    const std::optional<std::string> text = XclipRead("clipboard");
+    return !text || text->empty();
+}
+
 }  // namespace
 
 TEST(ClipboardTest, TextIsPastedElsewhereUntilEmptiedAndABusyClipboardIsLeftAlone) {
-    PutOnClipboard("pw&\xC3\xFB");
-    EXPECT_EQ(guitest::ClipboardText(), std::optional<std::string>("pw&名"));
+    PutOnClipboard(kPassword);
+    EXPECT_EQ(guitest::ClipboardText(), std::optional<std::string>(kPasswordUtf8));
     EXPECT_EQ(ClipboardTextBlock::FromGb18030("ok\x80"), nullptr);  // not GB18030
 
     ASSERT_TRUE(wxTheClipboard->Open());
@@ -29,9 +45,10 @@ TEST(ClipboardTest, TextIsPastedElsewhereUntilEmptiedAndABusyClipboardIsLeftAlon
         EXPECT_FALSE(busy.IsOpen());
         busy.Empty();  // does nothing
         EXPECT_FALSE(busy.PutText(ClipboardTextBlock::FromGb18030("other")));
+        EXPECT_FALSE(busy.EmptyIfOurs());
     }
     wxTheClipboard->Close();
-    EXPECT_EQ(guitest::ClipboardText(), std::optional<std::string>("pw&名"));
+    EXPECT_EQ(guitest::ClipboardText(), std::optional<std::string>(kPasswordUtf8));
 
     {
         ClipboardSession clipboard;
@@ -40,4 +57,69 @@ TEST(ClipboardTest, TextIsPastedElsewhereUntilEmptiedAndABusyClipboardIsLeftAlon
     }
     const std::optional<std::string> after = guitest::ClipboardText();
     EXPECT_TRUE(!after || after->empty());
+}
+
+TEST(ClipboardTest, OtherProgramsSeeThePasswordMarkedSecretAndOnlyOnTheClipboard) {
+    PutOnClipboard(kPassword);
+
+    const std::optional<std::string> targets = XclipRead("clipboard", "TARGETS");
+    ASSERT_TRUE(targets.has_value());
+    EXPECT_NE(targets->find(kPasswordHintFormat), std::string::npos) << *targets;
+    EXPECT_EQ(XclipRead("clipboard", kPasswordHintFormat), std::optional<std::string>("secret"));
+    EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>(kPasswordUtf8));
+    EXPECT_EQ(XclipRead("clipboard", "text/plain;charset=utf-8"),
+              std::optional<std::string>(kPasswordUtf8));
+
+    // The selection that a middle click pastes never gets it.
+    const std::optional<std::string> primary = XclipRead("primary");
+    EXPECT_TRUE(!primary || primary->find("pw&") == std::string::npos) << *primary;
+}
+
+TEST(ClipboardTest, ClearingRemovesOnlyThePasswordThisProgramPutThere) {
+    // Nothing of ours was ever there: another program's text stays.
+    {
+        XclipCopy other("someone else's");
+        EXPECT_FALSE(EmptyIfOurs());
+        EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>("someone else's"));
+    }
+
+    PutOnClipboard(kPassword);
+    EXPECT_TRUE(EmptyIfOurs());
+    EXPECT_TRUE(ClipboardEmpty());
+    EXPECT_FALSE(EmptyIfOurs());  // nothing left to clear
+
+    // The user copies something else after our password: it survives the clearing.
+    PutOnClipboard(kPassword);
+    {
+        XclipCopy other("copied later");
+        EXPECT_FALSE(EmptyIfOurs());
+        EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>("copied later"));
+        EXPECT_TRUE(other.Serving());
+    }
+
+    // A text that only differs a little from the password is not the password.
+    PutOnClipboard(kPassword);
+    {
+        XclipCopy other(std::string(kPasswordUtf8) + " ");
+        EXPECT_FALSE(EmptyIfOurs());
+        EXPECT_TRUE(other.Serving());
+    }
+
+    // Another program (a clipboard manager) took the password over and serves it now: it is
+    // still our password, so it goes.
+    PutOnClipboard(kPassword);
+    {
+        XclipCopy manager(kPasswordUtf8);
+        EXPECT_TRUE(EmptyIfOurs());
+        EXPECT_TRUE(ClipboardEmpty());
+        EXPECT_TRUE(guitest::PumpUntil([&] { return !manager.Serving(); }));
+    }
+}
+
+TEST(ClipboardTest, OnlyTheLastTextPutThereIsRemembered) {
+    PutOnClipboard("first-pw");
+    PutOnClipboard("second-pw");
+    XclipCopy other("first-pw");  // the earlier password, copied back by the user
+    EXPECT_FALSE(EmptyIfOurs());
+    EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>("first-pw"));
 }

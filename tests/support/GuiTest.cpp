@@ -1,7 +1,16 @@
 #include "support/GuiTest.h"
 
+#include <fcntl.h>
 #include <gdk/gdk.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <stdexcept>
 
 #include <wx/app.h>
 #include <wx/bitmap.h>
@@ -16,6 +25,9 @@
 #include "platform/Clipboard.h"
 #include "platform/FileDialog.h"
 #include "platform/Picture.h"
+#include "support/ChildProcess.h"
+
+extern char** environ;
 
 namespace guitest {
 
@@ -167,6 +179,84 @@ void PutOnClipboard(const std::string& gb18030Text) {
     platform::ClipboardSession clipboard;
     clipboard.Empty();
     clipboard.PutText(platform::ClipboardTextBlock::FromGb18030(gb18030Text));
+}
+
+std::optional<std::string> XclipRead(const std::string& selection, const std::string& target) {
+    std::vector<std::string> argv{"xclip", "-o", "-selection", selection};
+    if (!target.empty()) {
+        argv.insert(argv.end(), {"-t", target});
+    }
+    // xclip waits for this process to answer when it owns the selection, so it runs on a
+    // thread of its own while the event loop here goes on.
+    std::future<std::pair<int, std::string>> result = std::async(std::launch::async, [argv] {
+        std::string output;
+        const int code = testsupport::RunCommand(argv, &output);
+        return std::make_pair(code, output);
+    });
+    PumpUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+              15000);
+    const auto [code, output] = result.get();
+    if (code != 0) {
+        return std::nullopt;
+    }
+    return output;
+}
+
+XclipCopy::XclipCopy(const std::string& utf8Text) {
+    char path[] = "/tmp/xclip-copy-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0 ||
+        ::write(fd, utf8Text.data(), utf8Text.size()) != static_cast<ssize_t>(utf8Text.size())) {
+        throw std::runtime_error("cannot write the text for xclip");
+    }
+    ::close(fd);
+    m_file = path;
+    // -quiet keeps xclip in the foreground, so that it can be waited for and ended.
+    std::vector<std::string> argv{"xclip", "-quiet", "-i", "-selection", "clipboard", m_file};
+    std::vector<char*> args;
+    for (std::string& arg : argv) {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int failed = ::posix_spawnp(&pid, "xclip", &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) {
+        throw std::runtime_error("cannot start xclip");
+    }
+    m_pid = pid;
+    // The copy is done once xclip serves the text: it offers the text without this
+    // program's secret marker (the text may be the same as the one this program put there).
+    PumpUntil(
+        [&] {
+            const std::optional<std::string> targets = XclipRead("clipboard", "TARGETS");
+            return targets && targets->find(platform::kPasswordHintFormat) == std::string::npos &&
+                   XclipRead("clipboard") == utf8Text;
+        },
+        10000);
+}
+
+XclipCopy::~XclipCopy() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    ::unlink(m_file.c_str());
+}
+
+bool XclipCopy::Serving() {
+    if (m_pid <= 0) {
+        return false;
+    }
+    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return false;
+    }
+    return true;
 }
 
 void WritePicture(const std::string& path, int width, int height,

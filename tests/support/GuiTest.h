@@ -97,6 +97,28 @@ private:
 std::optional<std::string> ClipboardText();
 void PutOnClipboard(const std::string& gb18030Text);
 
+// What `xclip -o -selection <selection> [-t <target>]` prints, run as another program on
+// the same display while this process's event loop keeps serving the selections it owns;
+// nothing when xclip finds no such content.
+std::optional<std::string> XclipRead(const std::string& selection, const std::string& target = "");
+
+// Another program (xclip) that copies the text to the CLIPBOARD selection and serves it
+// until some program takes the clipboard over, or the object goes.
+class XclipCopy {
+public:
+    explicit XclipCopy(const std::string& utf8Text);
+    ~XclipCopy();
+    XclipCopy(const XclipCopy&) = delete;
+    XclipCopy& operator=(const XclipCopy&) = delete;
+
+    // True while xclip still serves the text.
+    bool Serving();
+
+private:
+    std::string m_file;
+    int m_pid = -1;
+};
+
 // Writes a picture file of the given size, filled by colour(x, y), in the format that the
 // file name's extension names.
 void WritePicture(const std::string& path, int width, int height,
