@@ -45,6 +45,9 @@ inline constexpr char kCopyWarning[] =
     "在浏览器中粘贴之后，请立即点清空粘贴板按钮";
 inline constexpr char kPictureCannotBeImported[] = "您选择的图片文件无法导入，请重新选择一个图片";
 inline constexpr char kNoPictureChosen[] = "您还没有选择图片，请选择一个图片";
+inline constexpr char kVaultAlreadyOpen[] =
+    "墨岩保险柜已经在运行，这个保险柜已被打开。\r\n请使用已经打开的窗口，不要同时运行两个墨岩保险"
+    "柜";
 
 // Drawn by the panels themselves.
 inline constexpr char kShiftKey[] = "上档键";
