@@ -2,7 +2,10 @@
 //     crash_child <how> [dump name] [output path]
 // how: null-write, abort, throw, overflow, thread-throw, framework (starts the framework
 // from config.txt in the working directory, then writes through a null pointer).
+// With the prefix "undumpable-" it turns core dumps off first, as the program does at
+// start-up; "undumpable-wait" then prints "ready" and waits to be killed.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <iostream>
@@ -12,6 +15,7 @@
 
 #include "framework/AppFramework.h"
 #include "framework/CrashDump.h"
+#include "framework/ProcessGuard.h"
 
 // Exported (the program is linked with its symbols visible), so they show in the backtrace.
 // The undefined-behaviour sanitizer would stop the program before the store faults.
@@ -46,7 +50,21 @@ int main(int argc, char** argv) {
         std::cerr << "usage: crash_child <how> [dump name] [output path]\n";
         return 2;
     }
-    const std::string how = argv[1];
+    std::string how = argv[1];
+    const std::string undumpable = "undumpable-";
+    if (how.compare(0, undumpable.size(), undumpable) == 0) {
+        if (!Ombrix::DisableCoreDumps()) {
+            std::cerr << "core dumps could not be turned off\n";
+            return 4;
+        }
+        how.erase(0, undumpable.size());
+        if (how == "wait") {
+            std::cout << "ready" << std::endl;
+            for (;;) {
+                ::pause();
+            }
+        }
+    }
     if (how == "framework") {
         Ombrix::MyFramework::Instance().Init();
         CrashChildNullWrite();
