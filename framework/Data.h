@@ -1,6 +1,7 @@
 // A growable byte buffer with public members, shared by the vault, the database requests and
 // the picture panels. The buffer may hold secrets (decrypted entries, the picture, keys), so
-// every array it lets go of is wiped first: on growth, on Wipe() and on destruction.
+// every array it lets go of is wiped first: on growth, on Wipe() and on destruction; while
+// they live, the arrays are kept out of swap as far as the process may lock memory.
 #pragma once
 
 #include <climits>
@@ -8,6 +9,7 @@
 #include <new>
 
 #include "framework/Base.h"
+#include "framework/MemoryLock.h"
 #include "framework/SecureWipe.h"
 
 namespace Ombrix {
@@ -21,6 +23,7 @@ public:
         if (capacity > 0) {
             m_pBuffer = new Type[capacity];
             m_nCapacity = capacity;
+            LockMemory(m_pBuffer, sizeof(Type) * capacity);
         }
     }
 
@@ -74,6 +77,7 @@ private:
         }
         const int capacity = needed > INT_MAX / 2 ? INT_MAX : needed * 2;
         Type* grown = new Type[capacity];
+        LockMemory(grown, sizeof(Type) * capacity);
         if (m_pBuffer != nullptr && m_nLength > 0) {
             std::memcpy(grown, m_pBuffer, sizeof(Type) * m_nLength);
         }
@@ -86,12 +90,14 @@ private:
     static void Discard(const Retired& old) {
         if (old.array != nullptr) {
             SecureWipe(old.array, sizeof(Type) * old.capacity);
+            UnlockMemory(old.array, sizeof(Type) * old.capacity);
             delete[] old.array;
         }
     }
 
     void Release() {
         Wipe();
+        UnlockMemory(m_pBuffer, sizeof(Type) * m_nCapacity);
         delete[] m_pBuffer;
         m_pBuffer = nullptr;
         m_nCapacity = 0;

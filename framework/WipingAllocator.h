@@ -1,10 +1,12 @@
 // An allocator that zeroes every block before giving it back, for containers of secrets
 // (typed passwords, decrypted entries). Growth of a container then leaves no stale copy.
+// While they live, the blocks are kept out of swap as far as the process may lock memory.
 #pragma once
 
 #include <cstddef>
 #include <new>
 
+#include "framework/MemoryLock.h"
 #include "framework/SecureWipe.h"
 
 namespace Ombrix {
@@ -17,10 +19,15 @@ struct WipingAllocator {
     template <class U>
     WipingAllocator(const WipingAllocator<U>&) noexcept {}
 
-    T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T))); }
+    T* allocate(std::size_t n) {
+        T* p = static_cast<T*>(::operator new(n * sizeof(T)));
+        LockMemory(p, n * sizeof(T));
+        return p;
+    }
 
     void deallocate(T* p, std::size_t n) noexcept {
         SecureWipe(p, n * sizeof(T));
+        UnlockMemory(p, n * sizeof(T));
         ::operator delete(p);
     }
 

@@ -26,6 +26,7 @@ struct SpyingAllocator : Ombrix::WipingAllocator<T> {
         Ombrix::SecureWipe(p, n * sizeof(T));
         const char* bytes = reinterpret_cast<const char*>(p);
         Spy::lastFreed.assign(bytes, bytes + n * sizeof(T));
+        Ombrix::UnlockMemory(p, n * sizeof(T));
         ::operator delete(p);
     }
 };
