@@ -111,3 +111,22 @@ TEST_F(PictureTest, FilesThatAreNoPictureAreRefusedQuietly) {
         EXPECT_FALSE(RenderPicture(wxString::FromUTF8(path)).has_value()) << path;
     }
 }
+
+TEST_F(PictureTest, GifFilesThatWouldTieUpMemoryAreRefused) {
+    // One red pixel, then the same file declaring a 14337 by 24889 frame, and cut short.
+    const std::string head("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00", 19);
+    const std::string frame = std::string(",\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);
+    const std::string data = std::string("\x02\x02\x44\x01\x00;", 6);
+    const std::string huge = std::string(",\x00\x00\x00\x00\x01\x38\x39\x61\x00", 10);
+    const std::pair<const char*, std::string> files[] = {
+        {"sound.gif", head + frame + data},
+        {"huge.gif", head + huge + data},
+        {"cut.gif", head + frame + data.substr(0, 3)},
+        {"no-trailer.gif", head + frame + data.substr(0, 5)},
+    };
+    for (const auto& [name, bytes] : files) {
+        testsupport::WriteFile(Path(name), bytes);
+        EXPECT_EQ(CanLoadPicture(wxString::FromUTF8(Path(name))), name == std::string("sound.gif"))
+            << name;
+    }
+}
