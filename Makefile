@@ -1,9 +1,10 @@
 # Convenience wrapper: every target installs what is missing first.
 BUILD_DIR := build
 CMAKE_ARGS ?=
+PREFIX ?= $(HOME)/.local
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup configure build run test bench fuzz clean
+.PHONY: all setup configure build run install test bench fuzz clean
 
 all: build
 
@@ -16,12 +17,14 @@ configure: setup
 build: configure
 	@cmake --build $(BUILD_DIR)
 
+# From the program's own folder, where its help file lies (and the vault is made).
 run: build
-	@if [ -x $(BUILD_DIR)/app/ferrocask ]; then \
-		$(BUILD_DIR)/app/ferrocask; \
-	else \
-		echo "ferrocask: everything that exists is built, but the program itself is not built yet"; \
-	fi
+	@cd $(BUILD_DIR)/app && ./ferrocask
+
+# The program folder $(PREFIX)/lib/ferrocask/ (program, help.txt, icon; the vault goes there
+# too), the icon in $(PREFIX)/share/icons/hicolor/ and $(PREFIX)/share/applications/ferrocask.desktop.
+install: build
+	@cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 
 test: setup
 	@scripts/run-tests.sh

@@ -39,6 +39,7 @@ bool CferrocaskDlg::Create(wxWindow* parent) {
     if (auto* button = dynamic_cast<wxButton*>(FindWindow(ids::kFaceLink))) {
         SetDefaultItem(button);
     }
+    SetUpWindowExtras();
     CentreOnScreen();
     return true;
 }

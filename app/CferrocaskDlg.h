@@ -3,6 +3,7 @@
 // vault store and runs the vault dialogue's state machine, one step per panel answer.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include <wx/dialog.h>
@@ -16,6 +17,8 @@
 #include "framework/SecretString.h"
 
 struct PasswordEntry;
+class wxContextMenuEvent;
+class wxMenu;
 
 class CferrocaskDlg : public wxDialog, public VaultDialogHost {
 public:
@@ -47,6 +50,19 @@ public:
 
     static std::string DefaultProgramDirectory();
 
+    // The command of the About item.
+    static constexpr int kAboutCommand = 16;
+    // The menu that a right click on the window's free area opens: a separator, then the
+    // About item.
+    static std::unique_ptr<wxMenu> CreateAboutMenu();
+    // A command of that menu: the About item (any id whose bits above the lowest four make
+    // kAboutCommand) shows the About box modally; true when it did.
+    bool OnSysCommand(int id);
+
+    // The link buttons: the help file "help.txt" in the current directory, and the web page.
+    void OnHelpLink();
+    void OnWebLink();
+
     DiaPassword m_dlgPassword;
     DiaSelimg m_dlgSelimg;
     DiaImage m_dlgImage;
@@ -56,6 +72,10 @@ public:
     Ombrix::SecretString m_secondEntry;  // its confirmation
 
 private:
+    // The window icon, the link buttons and the About menu.
+    void SetUpWindowExtras();
+    void OnContextMenu(wxContextMenuEvent& event);
+
     // The steps, by state.
     void StepStart();
     void StepOpenVault();

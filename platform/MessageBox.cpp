@@ -19,6 +19,10 @@ void SetMessageBoxHook(MessageBoxHook hook) {
     Hook() = std::move(hook);
 }
 
+bool MessageBoxHookInstalled() {
+    return static_cast<bool>(Hook());
+}
+
 int ShowMessageBox(wxWindow* owner, const wxString& text, const wxString& caption,
                    MessageButtons buttons) {
     if (Hook()) {

@@ -26,6 +26,7 @@ struct MessageBoxRequest {
 // Answers boxes in place of the user while installed; an empty hook restores real boxes.
 using MessageBoxHook = std::function<int(const MessageBoxRequest&)>;
 void SetMessageBoxHook(MessageBoxHook hook);
+bool MessageBoxHookInstalled();
 
 // Shows a modal box and returns kAnswerOk or kAnswerCancel. Text with "\r\n" line breaks is
 // shown with plain line breaks.
