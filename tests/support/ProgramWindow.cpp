@@ -76,8 +76,21 @@ Point ProgramWindow::ControlCentre(const platform::DialogTemplate& dialog, int i
     return Point{rect.x + rect.width / 2, rect.y + rect.height / 2};
 }
 
+Point ProgramWindow::ControlCorner(const platform::DialogTemplate& dialog, int id) {
+    const wxRect rect = ControlRect(dialog, id);
+    return Point{rect.x, rect.y};
+}
+
 void ProgramWindow::Click(const platform::DialogTemplate& dialog, int id) {
     m_x.Click(m_window, ControlCentre(dialog, id));
+}
+
+void ProgramWindow::TypeInto(const platform::DialogTemplate& dialog, int id,
+                             const std::string& text) {
+    m_x.Focus(m_window);
+    Click(dialog, id);
+    Sleep(100);
+    m_x.Type(text);
 }
 
 bool ProgramWindow::WaitSettled(int timeoutMs) {

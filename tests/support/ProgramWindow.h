@@ -23,7 +23,11 @@ public:
     // The centre of a control of a panel template (the panels lie at the window's origin)
     // or of the main window's own template.
     static xdriver::Point ControlCentre(const platform::DialogTemplate& dialog, int id);
+    // The control's top-left corner.
+    static xdriver::Point ControlCorner(const platform::DialogTemplate& dialog, int id);
     void Click(const platform::DialogTemplate& dialog, int id);
+    // Clicks into an edit control and types text there with the keyboard.
+    void TypeInto(const platform::DialogTemplate& dialog, int id, const std::string& text);
 
     // Waits until the window's content stays the same for a while.
     bool WaitSettled(int timeoutMs);
