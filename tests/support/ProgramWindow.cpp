@@ -107,14 +107,17 @@ bool ProgramWindow::WaitSettled(int timeoutMs) {
         timeoutMs);
 }
 
+bool ProgramWindow::KeyboardDrawn(Point* origin) {
+    return FindKeyboard(m_x.Capture(m_window, {0, 0}, {kPanelWidth, kPanelHeight}), origin);
+}
+
 bool ProgramWindow::WaitForKeyboard(Point* origin, int timeoutMs) {
     return xdriver::WaitUntil(
         [&] {
             if (!WaitSettled(2000)) {
                 return false;
             }
-            const Image shot = m_x.Capture(m_window, {0, 0}, {kPanelWidth, kPanelHeight});
-            return FindKeyboard(shot, origin);
+            return KeyboardDrawn(origin);
         },
         timeoutMs);
 }

@@ -31,6 +31,9 @@ public:
 
     // Waits until the window's content stays the same for a while.
     bool WaitSettled(int timeoutMs);
+    // Whether the soft keyboard is on the screen now (one look); its top-left corner in
+    // *origin.
+    bool KeyboardDrawn(xdriver::Point* origin);
     // Waits until the soft keyboard is drawn and still; its top-left corner in *origin.
     bool WaitForKeyboard(xdriver::Point* origin, int timeoutMs);
     // Types text (characters of the keyboard's lower layer) on the soft keyboard where it
