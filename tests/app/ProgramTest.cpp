@@ -31,7 +31,11 @@ protected:
     void Start(bool ownNetwork = false) {
         run = std::make_unique<ProgramRun>(vault.Directory(), ownNetwork);
         window = std::make_unique<ProgramWindow>(x, run->Pid());
-        ASSERT_TRUE(window->WaitShown(20000)) << run->Output();
+        // Exit code 120: no network of its own could be made for the program (that needs
+        // the right to create namespaces, which root has).
+        ASSERT_TRUE(window->WaitShown(20000))
+            << "no window; wait status " << (run->Running() ? -1 : run->Status()) << "\n"
+            << run->Output();
     }
     // Closes the window as a window manager's close button does; the program must end by
     // itself, with status 0.
