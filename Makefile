@@ -29,8 +29,11 @@ install: build
 test: setup
 	@scripts/run-tests.sh
 
+# The program's own benchmark opens its window: on an X server of its own when there is no
+# display.
 bench: build
-	@cmake --build $(BUILD_DIR) --target bench
+	@if [ -n "$$DISPLAY" ]; then cmake --build $(BUILD_DIR) --target bench; \
+	else xvfb-run -a -s "-screen 0 1280x1024x24" cmake --build $(BUILD_DIR) --target bench; fi
 
 # Every fuzz harness for FUZZ_SECONDS seconds (clang and libFuzzer, in build-fuzz/).
 fuzz: setup

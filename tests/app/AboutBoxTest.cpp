@@ -1,5 +1,7 @@
 #include <functional>
 
+#include <gtk/gtk.h>
+
 #include <wx/menu.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
@@ -28,6 +30,42 @@ public:
 private:
     std::function<void()> m_work;
     wxTimer m_timer;
+};
+
+// Presses keys only once a pop-up menu is up and holds the input grab; gives up (closing
+// any menu with Escape) after limitMs, so that a menu never stays up for good.
+class MenuChooser {
+public:
+    explicit MenuChooser(int limitMs) : m_limitMs(limitMs) {
+        m_timer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Tick(); });
+        m_timer.Start(100);
+    }
+    bool Chose() const { return m_chose; }
+
+private:
+    void Tick() {
+        m_waitedMs += 100;
+        GtkWidget* grab = gtk_grab_get_current();
+        const bool menuUp = grab != nullptr && GTK_IS_MENU(grab);
+        wxUIActionSimulator keys;
+        if (menuUp && m_waitedMs >= 300) {
+            // The first item that can be chosen is the About item (a separator comes first).
+            keys.Char(WXK_DOWN);
+            keys.Char(WXK_RETURN);
+            m_chose = true;
+            m_timer.Stop();
+        } else if (m_waitedMs >= m_limitMs) {
+            if (menuUp) {
+                keys.Char(WXK_ESCAPE);
+            }
+            m_timer.Stop();
+        }
+    }
+
+    wxTimer m_timer;
+    int m_limitMs;
+    int m_waitedMs = 0;
+    bool m_chose = false;
 };
 
 CAboutDlg* ShownAboutBox() {
@@ -95,18 +133,29 @@ TEST_F(AboutBoxTest, RightClickOnTheFreeAreaOffersTheAboutBox) {
     // Below the buttons, inside the group box: no control of its own takes the click.
     const wxPoint freeSpot(4, dlg->GetClientSize().GetHeight() - 4);
     AboutSeen seen;
-    // The menu and then the box each run a loop of their own: the steps inside them are
-    // timed.
-    Later choose(1000, [] {
-        wxUIActionSimulator keys;
-        keys.Char(WXK_DOWN);
-        keys.Char(WXK_RETURN);
+    // The menu and then the box each run a loop of their own: the steps inside them run
+    // from timers.
+    MenuChooser choose(8000);
+    std::unique_ptr<wxTimer> inspect;
+    Later watch(100, [&] {
+        // Once the box is up (inside the About item's modal loop), look at it and close it.
+        inspect = std::make_unique<wxTimer>();
+        inspect->Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+            if (ShownAboutBox() != nullptr && !seen.shown) {
+                inspect->Stop();
+                seen = InspectAndClose();
+            }
+        });
+        inspect->Start(100);
     });
-    Later inspect(1100, [&] { seen = InspectAndClose(); });
     guitest::MoveMouse(dlg, freeSpot);
     wxUIActionSimulator().MouseClick(wxMOUSE_BTN_RIGHT);
-    guitest::PumpUntil([&] { return seen.shown && ShownAboutBox() == nullptr; }, 10000);
+    guitest::PumpUntil([&] { return seen.shown && ShownAboutBox() == nullptr; }, 12000);
+    if (inspect) {
+        inspect->Stop();
+    }
 
+    ASSERT_TRUE(choose.Chose()) << "no pop-up menu came up";
     ASSERT_TRUE(seen.shown);
     EXPECT_EQ(seen.caption, "关于 ferrocask");
     EXPECT_EQ(seen.texts, std::vector<std::string>{"ferrocask 1.0 版"});

@@ -13,6 +13,12 @@ TestVault::TestVault() {
                                           std::make_unique<Ombrix::DbDevice>());
 }
 
+void TestVault::CloseFiles() {
+    Ombrix::DeviceManager::DestroyInstance();
+    Ombrix::DeviceManager::Instance().Add("/device/system/db",
+                                          std::make_unique<Ombrix::DbDevice>());
+}
+
 TestVault::~TestVault() {
     Ombrix::DeviceManager::DestroyInstance();
 }

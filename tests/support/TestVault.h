@@ -38,6 +38,10 @@ public:
     // The stored entry's kind field.
     std::string Kind(const std::string& master, const std::string& name);
 
+    // Lets go of the vault file so that another process can use it; the next call of this
+    // object opens it again.
+    void CloseFiles();
+
     VaultStore store;
 
 private:
