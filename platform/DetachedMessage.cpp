@@ -25,7 +25,7 @@ public:
         shown.Replace("\r\n", "\n");
         auto* column = new wxBoxSizer(wxVERTICAL);
         column->Add(new wxStaticText(this, wxID_ANY, shown), 0, wxALL, 16);
-        auto* ok = new wxButton(this, wxID_OK);
+        auto* ok = new wxButton(this, wxID_OK, wxString::FromUTF8("确定"));
         column->Add(ok, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, 12);
         SetSizerAndFit(column);
         SetDefaultItem(ok);

@@ -8,6 +8,9 @@ namespace platform {
 
 namespace {
 
+constexpr char kOkLabel[] = "确定";
+constexpr char kCancelLabel[] = "取消";
+
 MessageBoxHook& Hook() {
     static MessageBoxHook hook;
     return hook;
@@ -32,6 +35,12 @@ int ShowMessageBox(wxWindow* owner, const wxString& text, const wxString& captio
     shown.Replace("\r\n", "\n");
     const long style = buttons == MessageButtons::OkCancel ? (wxOK | wxCANCEL) : wxOK;
     wxMessageDialog box(owner, shown, caption, style);
+    // The program speaks Chinese whatever the system's language, so its buttons do too.
+    if (buttons == MessageButtons::OkCancel) {
+        box.SetOKCancelLabels(wxString::FromUTF8(kOkLabel), wxString::FromUTF8(kCancelLabel));
+    } else {
+        box.SetOKLabel(wxString::FromUTF8(kOkLabel));
+    }
     return box.ShowModal() == wxID_OK ? kAnswerOk : kAnswerCancel;
 }
 
