@@ -5,6 +5,7 @@
 
 #include <wx/bitmap.h>
 #include <wx/dc.h>
+#include <wx/debug.h>
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -37,8 +38,8 @@ std::uint64_t LittleEndian16(const std::string& bytes, std::size_t pos) {
            static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[pos + 1])) << 8;
 }
 
-// True when the GIF file's blocks are complete up to the trailer and no frame is larger
-// than the decoder should be asked to hold. Checked before the widget library sees the file.
+// True when the GIF file's blocks are complete up to the trailer and no frame is empty or
+// larger than the decoder should be asked to hold. Checked before the widget library sees the file.
 bool GifIsSound(const std::string& bytes) {
     if (bytes.size() < 13) {
         return false;
@@ -68,7 +69,9 @@ bool GifIsSound(const std::string& bytes) {
             const std::uint64_t width = LittleEndian16(bytes, pos + 4);
             const std::uint64_t height = LittleEndian16(bytes, pos + 6);
             const unsigned char flags = static_cast<unsigned char>(bytes[pos + 8]);
-            if (width * height > kMaxGifFramePixels) {
+            // An empty frame makes the decoder build an image from nothing, which fails
+            // one of the widget library's assertions (a dialog in the program).
+            if (width == 0 || height == 0 || width * height > kMaxGifFramePixels) {
                 return false;
             }
             pos += 9;
@@ -91,8 +94,10 @@ bool SafeToDecode(const wxString& path) {
     if (!file.IsOpened()) {
         return false;
     }
-    char magic[4] = {};
-    if (file.Read(magic, sizeof magic) != sizeof magic || std::string(magic, 4) != "GIF8") {
+    // The widget library takes any file that starts with these three letters for a GIF file,
+    // whatever its version bytes say.
+    char magic[3] = {};
+    if (file.Read(magic, sizeof magic) != sizeof magic || std::string(magic, 3) != "GIF") {
         return true;
     }
     const wxFileOffset length = file.Length();
@@ -106,6 +111,28 @@ bool SafeToDecode(const wxString& path) {
     return GifIsSound(bytes);
 }
 
+// While it lives, a failed assertion of the widget library is only noted instead of being
+// reported in a window: its decoders check some malformed files (an icon of width zero, for
+// one) only by assertions. A picture whose decoding failed one is refused.
+class AssertionsNoted {
+public:
+    AssertionsNoted() : m_previous(wxSetAssertHandler(Note)) { s_failed = false; }
+    ~AssertionsNoted() { wxSetAssertHandler(m_previous); }
+    AssertionsNoted(const AssertionsNoted&) = delete;
+    AssertionsNoted& operator=(const AssertionsNoted&) = delete;
+
+    bool Failed() const { return s_failed; }
+
+private:
+    static void Note(const wxString&, int, const wxString&, const wxString&, const wxString&) {
+        s_failed = true;
+    }
+
+    // Decoding happens on the user-interface thread only.
+    static inline bool s_failed = false;
+    wxAssertHandler_t m_previous;
+};
+
 // Decodes the file without letting the widget library report errors in a window.
 std::optional<wxImage> Decode(const wxString& path) {
     EnablePictureDecoders();
@@ -116,9 +143,10 @@ std::optional<wxImage> Decode(const wxString& path) {
     if (!SafeToDecode(path)) {
         return std::nullopt;
     }
+    AssertionsNoted assertions;
     wxImage image;
-    if (!image.LoadFile(path, wxBITMAP_TYPE_ANY) || !image.IsOk() || image.GetWidth() <= 0 ||
-        image.GetHeight() <= 0) {
+    if (!image.LoadFile(path, wxBITMAP_TYPE_ANY) || assertions.Failed() || !image.IsOk() ||
+        image.GetWidth() <= 0 || image.GetHeight() <= 0) {
         return std::nullopt;
     }
     return image;
