@@ -1,6 +1,7 @@
 #include "platform/Picture.h"
 
-#include <cstdint>
+#include "platform/GifCheck.h"
+
 #include <string>
 
 #include <wx/bitmap.h>
@@ -13,80 +14,6 @@
 namespace platform {
 
 namespace {
-
-// The largest frame a GIF file may declare. The widget library's GIF decoder allocates each
-// frame as declared before reading its data, and does not free it when the data turns out
-// to be missing: a file of a few dozen bytes could take hundreds of megabytes for good.
-constexpr std::uint64_t kMaxGifFramePixels = 50'000'000;
-
-// Skips a chain of data sub-blocks at pos; false when the file ends inside it.
-bool SkipGifSubBlocks(const std::string& bytes, std::size_t& pos) {
-    for (;;) {
-        if (pos >= bytes.size()) {
-            return false;
-        }
-        const std::size_t length = static_cast<unsigned char>(bytes[pos++]);
-        if (length == 0) {
-            return true;
-        }
-        pos += length;
-    }
-}
-
-std::uint64_t LittleEndian16(const std::string& bytes, std::size_t pos) {
-    return static_cast<unsigned char>(bytes[pos]) |
-           static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[pos + 1])) << 8;
-}
-
-// True when the GIF file's blocks are complete up to the trailer and no frame is empty or
-// larger than the decoder should be asked to hold. Checked before the widget library sees the file.
-bool GifIsSound(const std::string& bytes) {
-    if (bytes.size() < 13) {
-        return false;
-    }
-    std::size_t pos = 13;
-    const unsigned char screenFlags = static_cast<unsigned char>(bytes[10]);
-    if (screenFlags & 0x80) {
-        pos += std::size_t{3} << ((screenFlags & 7) + 1);  // global colour table
-    }
-    for (;;) {
-        if (pos >= bytes.size()) {
-            return false;
-        }
-        const unsigned char block = static_cast<unsigned char>(bytes[pos++]);
-        if (block == 0x3B) {  // trailer
-            return true;
-        }
-        if (block == 0x21) {  // extension: label, then sub-blocks
-            ++pos;
-            if (!SkipGifSubBlocks(bytes, pos)) {
-                return false;
-            }
-        } else if (block == 0x2C) {  // frame: position, size, flags
-            if (pos + 9 > bytes.size()) {
-                return false;
-            }
-            const std::uint64_t width = LittleEndian16(bytes, pos + 4);
-            const std::uint64_t height = LittleEndian16(bytes, pos + 6);
-            const unsigned char flags = static_cast<unsigned char>(bytes[pos + 8]);
-            // An empty frame makes the decoder build an image from nothing, which fails
-            // one of the widget library's assertions (a dialog in the program).
-            if (width == 0 || height == 0 || width * height > kMaxGifFramePixels) {
-                return false;
-            }
-            pos += 9;
-            if (flags & 0x80) {
-                pos += std::size_t{3} << ((flags & 7) + 1);  // local colour table
-            }
-            ++pos;  // smallest code size of the compressed data
-            if (!SkipGifSubBlocks(bytes, pos)) {
-                return false;
-            }
-        } else {
-            return false;
-        }
-    }
-}
 
 // False for files the widget library's decoders must not be given (see GifIsSound).
 bool SafeToDecode(const wxString& path) {
