@@ -22,8 +22,6 @@ namespace {
 constexpr char kNetDevice[] = "/device/system/net";
 constexpr int kOutgoing = 1;
 constexpr char kRequest[] = "GET /software/update.xml HTTP/1.1\r\n\r\n";
-constexpr int kReadSize = 4096;
-constexpr char kVersionMarker[] = "<flag>ferrocask.exe1.0.1.0</flag>";
 constexpr char kCaption[] = "墨岩保险柜";
 constexpr char kMessageBefore[] = "有新的版本，请到官网";
 constexpr char kMessageAfter[] = "下载，解压覆盖即可\r\n覆盖之前，请先备份密码文件ferrocask.db";
@@ -80,21 +78,18 @@ std::string FetchUpdateReply(const std::string& server, std::chrono::millisecond
             std::memcpy(request, kRequest, sizeof kRequest);
             circuit->Write(request, static_cast<int>(std::strlen(request)), &timeout);
             // One read only: whatever comes later is not looked at.
-            auto buffer = std::make_unique<char[]>(kReadSize + 1);
-            const int received = circuit->Read(buffer.get(), kReadSize, &timeout);
+            auto buffer = std::make_unique<char[]>(kUpdateReplyLimit);
+            const int received =
+                circuit->Read(buffer.get(), static_cast<int>(kUpdateReplyLimit), &timeout);
             if (received > 0) {
-                buffer[received] = '\0';
-                reply = buffer.get();  // up to the first zero byte
+                reply = UpdateReplyText(
+                    std::string_view(buffer.get(), static_cast<std::size_t>(received)));
             }
         }
     } catch (...) {
         reply.clear();
     }
     return reply;
-}
-
-bool UpdateReplyNeedsMessage(std::string_view reply) {
-    return !reply.empty() && reply.find(kVersionMarker) == std::string_view::npos;
 }
 
 std::string UpdateMessageText(std::string_view downloadPage) {

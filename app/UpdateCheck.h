@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/UpdateReply.h"
+
 // What one check does; the program's values come from DefaultUpdateCheckSettings.
 struct UpdateCheckSettings {
     std::string server;  // "host:port"; empty: no check at all
@@ -22,12 +24,9 @@ UpdateCheckSettings DefaultUpdateCheckSettings();
 
 // Asks server ("host:port") on the network device "/device/system/net": sends the request,
 // reads once at most 4,096 bytes, each with the time limit, and returns the text received
-// up to its first zero byte. Empty when no connection came about, nothing arrived or
-// anything went wrong.
+// up to its first zero byte (UpdateReplyText). Empty when no connection came about, nothing
+// arrived or anything went wrong.
 std::string FetchUpdateReply(const std::string& server, std::chrono::milliseconds limit);
-
-// True when the reply is not empty and does not carry this version's marker.
-bool UpdateReplyNeedsMessage(std::string_view reply);
 
 // The text of the new-version message, with the download page inside it.
 std::string UpdateMessageText(std::string_view downloadPage);

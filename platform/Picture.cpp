@@ -1,10 +1,12 @@
 #include "platform/Picture.h"
 
-#include <cstdint>
+#include "platform/GifCheck.h"
+
 #include <string>
 
 #include <wx/bitmap.h>
 #include <wx/dc.h>
+#include <wx/debug.h>
 #include <wx/ffile.h>
 #include <wx/filename.h>
 #include <wx/log.h>
@@ -13,86 +15,16 @@ namespace platform {
 
 namespace {
 
-// The largest frame a GIF file may declare. The widget library's GIF decoder allocates each
-// frame as declared before reading its data, and does not free it when the data turns out
-// to be missing: a file of a few dozen bytes could take hundreds of megabytes for good.
-constexpr std::uint64_t kMaxGifFramePixels = 50'000'000;
-
-// Skips a chain of data sub-blocks at pos; false when the file ends inside it.
-bool SkipGifSubBlocks(const std::string& bytes, std::size_t& pos) {
-    for (;;) {
-        if (pos >= bytes.size()) {
-            return false;
-        }
-        const std::size_t length = static_cast<unsigned char>(bytes[pos++]);
-        if (length == 0) {
-            return true;
-        }
-        pos += length;
-    }
-}
-
-std::uint64_t LittleEndian16(const std::string& bytes, std::size_t pos) {
-    return static_cast<unsigned char>(bytes[pos]) |
-           static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[pos + 1])) << 8;
-}
-
-// True when the GIF file's blocks are complete up to the trailer and no frame is larger
-// than the decoder should be asked to hold. Checked before the widget library sees the file.
-bool GifIsSound(const std::string& bytes) {
-    if (bytes.size() < 13) {
-        return false;
-    }
-    std::size_t pos = 13;
-    const unsigned char screenFlags = static_cast<unsigned char>(bytes[10]);
-    if (screenFlags & 0x80) {
-        pos += std::size_t{3} << ((screenFlags & 7) + 1);  // global colour table
-    }
-    for (;;) {
-        if (pos >= bytes.size()) {
-            return false;
-        }
-        const unsigned char block = static_cast<unsigned char>(bytes[pos++]);
-        if (block == 0x3B) {  // trailer
-            return true;
-        }
-        if (block == 0x21) {  // extension: label, then sub-blocks
-            ++pos;
-            if (!SkipGifSubBlocks(bytes, pos)) {
-                return false;
-            }
-        } else if (block == 0x2C) {  // frame: position, size, flags
-            if (pos + 9 > bytes.size()) {
-                return false;
-            }
-            const std::uint64_t width = LittleEndian16(bytes, pos + 4);
-            const std::uint64_t height = LittleEndian16(bytes, pos + 6);
-            const unsigned char flags = static_cast<unsigned char>(bytes[pos + 8]);
-            if (width * height > kMaxGifFramePixels) {
-                return false;
-            }
-            pos += 9;
-            if (flags & 0x80) {
-                pos += std::size_t{3} << ((flags & 7) + 1);  // local colour table
-            }
-            ++pos;  // smallest code size of the compressed data
-            if (!SkipGifSubBlocks(bytes, pos)) {
-                return false;
-            }
-        } else {
-            return false;
-        }
-    }
-}
-
 // False for files the widget library's decoders must not be given (see GifIsSound).
 bool SafeToDecode(const wxString& path) {
     wxFFile file(path, "rb");
     if (!file.IsOpened()) {
         return false;
     }
-    char magic[4] = {};
-    if (file.Read(magic, sizeof magic) != sizeof magic || std::string(magic, 4) != "GIF8") {
+    // The widget library takes any file that starts with these three letters for a GIF file,
+    // whatever its version bytes say.
+    char magic[3] = {};
+    if (file.Read(magic, sizeof magic) != sizeof magic || std::string(magic, 3) != "GIF") {
         return true;
     }
     const wxFileOffset length = file.Length();
@@ -106,6 +38,28 @@ bool SafeToDecode(const wxString& path) {
     return GifIsSound(bytes);
 }
 
+// While it lives, a failed assertion of the widget library is only noted instead of being
+// reported in a window: its decoders check some malformed files (an icon of width zero, for
+// one) only by assertions. A picture whose decoding failed one is refused.
+class AssertionsNoted {
+public:
+    AssertionsNoted() : m_previous(wxSetAssertHandler(Note)) { s_failed = false; }
+    ~AssertionsNoted() { wxSetAssertHandler(m_previous); }
+    AssertionsNoted(const AssertionsNoted&) = delete;
+    AssertionsNoted& operator=(const AssertionsNoted&) = delete;
+
+    bool Failed() const { return s_failed; }
+
+private:
+    static void Note(const wxString&, int, const wxString&, const wxString&, const wxString&) {
+        s_failed = true;
+    }
+
+    // Decoding happens on the user-interface thread only.
+    static inline bool s_failed = false;
+    wxAssertHandler_t m_previous;
+};
+
 // Decodes the file without letting the widget library report errors in a window.
 std::optional<wxImage> Decode(const wxString& path) {
     EnablePictureDecoders();
@@ -116,9 +70,10 @@ std::optional<wxImage> Decode(const wxString& path) {
     if (!SafeToDecode(path)) {
         return std::nullopt;
     }
+    AssertionsNoted assertions;
     wxImage image;
-    if (!image.LoadFile(path, wxBITMAP_TYPE_ANY) || !image.IsOk() || image.GetWidth() <= 0 ||
-        image.GetHeight() <= 0) {
+    if (!image.LoadFile(path, wxBITMAP_TYPE_ANY) || assertions.Failed() || !image.IsOk() ||
+        image.GetWidth() <= 0 || image.GetHeight() <= 0) {
         return std::nullopt;
     }
     return image;

@@ -1,5 +1,6 @@
 # Fails when a file of a layer below the platform layer includes a wx header, or when a
-# lower layer includes a header of a layer above it.
+# lower layer includes a header of a layer above it, or when the application's pure part
+# includes any of them.
 set(violations "")
 function(check_layer layer pattern)
     file(GLOB_RECURSE files "${ROOT}/${layer}/*.h" "${ROOT}/${layer}/*.cpp")
@@ -17,6 +18,16 @@ check_layer(vault "#[ \t]*include[ \t]*[<\"](wx/|gtk/|gdk/|X11/|platform/|resour
 check_layer(platform "#[ \t]*include[ \t]*[<\"](resources/|dialogs/|app/)")
 check_layer(resources "#[ \t]*include[ \t]*[<\"](dialogs/|app/)")
 check_layer(dialogs "#[ \t]*include[ \t]*[<\"](app/)")
+
+# The application's pure part (library app_core) uses nothing of the layers nor of the
+# widget library.
+foreach(f IN ITEMS UpdateReply.h UpdateReply.cpp WebAddress.h WebAddress.cpp)
+    file(STRINGS "${ROOT}/app/${f}" hits
+         REGEX "#[ \t]*include[ \t]*[<\"](wx/|gtk/|gdk/|X11/|framework/|vault/|platform/|resources/|dialogs/)")
+    if(hits)
+        list(APPEND violations "${ROOT}/app/${f}: ${hits}")
+    endif()
+endforeach()
 
 if(violations)
     string(REPLACE ";" "\n" report "${violations}")

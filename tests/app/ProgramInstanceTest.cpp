@@ -1,18 +1,30 @@
 // The real program, started twice on one folder: the first copy keeps the folder to itself
-// and turns core dumps off; the second one leaves the vault file alone.
+// and turns core dumps off; the second one shows its message box, leaves the vault file
+// alone and ends with status 1 once the box is answered.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
+
+// Last: the X headers define macros (None, Status...) that clash with names above.
+// clang-format off
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+// clang-format on
 
 using testsupport::ChildProcess;
 using testsupport::ReadFile;
@@ -47,6 +59,82 @@ bool WaitFor(const std::function<bool()>& done, int seconds) {
     return true;
 }
 
+// The process that put a window on the X server (GTK names it in _NET_WM_PID); 0 if unknown.
+pid_t WindowPid(Display* display, Window window) {
+    const Atom property = XInternAtom(display, "_NET_WM_PID", True);
+    if (property == None) {
+        return 0;
+    }
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char* data = nullptr;
+    pid_t pid = 0;
+    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format,
+                           &count, &after, &data) == Success &&
+        data != nullptr) {
+        if (format == 32 && count == 1) {
+            pid = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
+        }
+    }
+    if (data != nullptr) {
+        XFree(data);
+    }
+    return pid;
+}
+
+// A window of the process that is shown on the screen (no window manager runs: the
+// program's windows are children of the root window); None when there is none.
+Window ShownWindowOf(Display* display, pid_t pid) {
+    Window root = 0;
+    Window parent = 0;
+    Window* children = nullptr;
+    unsigned count = 0;
+    Window found = None;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+        for (unsigned i = 0; i < count && found == None; ++i) {
+            XWindowAttributes attributes{};
+            if (XGetWindowAttributes(display, children[i], &attributes) &&
+                attributes.map_state == IsViewable && WindowPid(display, children[i]) == pid) {
+                found = children[i];
+            }
+        }
+        if (children != nullptr) {
+            XFree(children);
+        }
+    }
+    return found;
+}
+
+// Answers the message box of the process as a user would with the keyboard: gives its
+// window the focus and presses Return. False when the process shows no window.
+bool PressReturnIn(pid_t pid) {
+    const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
+    if (!display) {
+        return false;
+    }
+    const Window box = ShownWindowOf(display.get(), pid);
+    if (box == None) {
+        return false;
+    }
+    XSetInputFocus(display.get(), box, RevertToPointerRoot, CurrentTime);
+    XSync(display.get(), False);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const KeyCode key = XKeysymToKeycode(display.get(), XK_Return);
+    XTestFakeKeyEvent(display.get(), key, True, CurrentTime);
+    XTestFakeKeyEvent(display.get(), key, False, CurrentTime);
+    XSync(display.get(), False);
+    return true;
+}
+
+// True once the child process has ended; it is left to be reaped.
+bool Ended(pid_t pid) {
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+           info.si_pid == pid;
+}
+
 }  // namespace
 
 TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable) {
@@ -68,9 +156,22 @@ TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable)
     {
         ChildProcess second({program}, folder.File("second-stderr.txt"));
         // It shows its message box and waits for the user; meanwhile the file is untouched.
-        std::this_thread::sleep_for(std::chrono::seconds(3));
-        second.Kill(SIGTERM);
-        second.Wait();
+        ASSERT_TRUE(WaitFor([&] { return PressReturnIn(second.Pid()); }, 20))
+            << "the second copy showed no window";
+        // Answered, the box closes and the program ends by itself.
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                if (Ended(second.Pid())) {
+                    return true;
+                }
+                PressReturnIn(second.Pid());  // the box may not have had the focus yet
+                return false;
+            },
+            20))
+            << "the second copy did not end";
+        const int status = second.Wait();
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
     }
     struct stat statAfter {};
     ASSERT_EQ(::stat(folder.File("ferrocask.db").c_str(), &statAfter), 0);

@@ -80,17 +80,6 @@ protected:
     guitest::MessageBoxes boxes;
 };
 
-TEST(UpdateReplyTest, OnlyANonEmptyReplyWithoutTheMarkerCallsForTheMessage) {
-    EXPECT_FALSE(UpdateReplyNeedsMessage(""));
-    EXPECT_FALSE(UpdateReplyNeedsMessage(kMarker));
-    EXPECT_FALSE(UpdateReplyNeedsMessage(Page(std::string("x") + kMarker + "y")));
-    EXPECT_TRUE(UpdateReplyNeedsMessage(" "));
-    EXPECT_TRUE(UpdateReplyNeedsMessage(Page("<flag>ferrocask.exe1.0.2.0</flag>")));
-    // Case matters, and the whole marker must be there.
-    EXPECT_TRUE(UpdateReplyNeedsMessage("<FLAG>ferrocask.exe1.0.1.0</FLAG>"));
-    EXPECT_TRUE(UpdateReplyNeedsMessage("<flag>ferrocask.exe1.0.1.0</flag"));
-}
-
 TEST(UpdateSettingsTest, ConfigurationPointsTheCheckElsewhereOrSwitchesItOff) {
     Ombrix::Config& config = Ombrix::Config::Instance();
     const UpdateCheckSettings built = DefaultUpdateCheckSettings();

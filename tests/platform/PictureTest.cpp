@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include <wx/bitmap.h>
@@ -112,15 +114,20 @@ TEST_F(PictureTest, FilesThatAreNoPictureAreRefusedQuietly) {
     }
 }
 
-TEST_F(PictureTest, GifFilesThatWouldTieUpMemoryAreRefused) {
-    // One red pixel, then the same file declaring a 14337 by 24889 frame, and cut short.
+TEST_F(PictureTest, GifFilesTheDecoderMishandlesAreRefused) {
+    // One red pixel, then the same file declaring a 14337 by 24889 frame (tied-up memory) or an
+    // empty one (an assertion of the widget library), and cut short with the version bytes
+    // right or odd (the decoder takes both and leaks the frame).
     const std::string head("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00", 19);
     const std::string frame = std::string(",\x00\x00\x00\x00\x01\x00\x01\x00\x00", 10);
     const std::string data = std::string("\x02\x02\x44\x01\x00;", 6);
     const std::string huge = std::string(",\x00\x00\x00\x00\x01\x38\x39\x61\x00", 10);
+    const std::string empty = std::string(",\x00\x00\x00\x00\x01\x00\x00\x00\x00", 10);
     const std::pair<const char*, std::string> files[] = {
         {"sound.gif", head + frame + data},
         {"huge.gif", head + huge + data},
+        {"empty-frame.gif", head + empty + data},
+        {"odd-version-cut.gif", "GIFIF8" + head.substr(6) + frame + data.substr(0, 3)},
         {"cut.gif", head + frame + data.substr(0, 3)},
         {"no-trailer.gif", head + frame + data.substr(0, 5)},
     };
@@ -129,4 +136,25 @@ TEST_F(PictureTest, GifFilesThatWouldTieUpMemoryAreRefused) {
         EXPECT_EQ(CanLoadPicture(wxString::FromUTF8(Path(name))), name == std::string("sound.gif"))
             << name;
     }
+}
+
+TEST_F(PictureTest, IconOfWidthZeroIsRefusedWithoutAnAssertion) {
+    // An icon directory of one 32 by 32 entry whose bitmap header says width 0, height 64
+    // (image and mask), 24 bits. The decoder reaches an assertion on such a file, which would
+    // otherwise be reported in a window (here: fail the test).
+    auto le32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+    };
+    const std::string pixels(32 * 32 * 3 + 32 * 4, '\x7f');
+    const std::string header = le32(40) + le32(0) + le32(64) + std::string("\x01\x00\x18\x00", 4) +
+                               le32(0) + le32(static_cast<std::uint32_t>(pixels.size())) +
+                               std::string(16, '\0');
+    const std::string entry = std::string("\x20\x20\x00\x00\x01\x00\x18\x00", 8) +
+                              le32(static_cast<std::uint32_t>(header.size() + pixels.size())) +
+                              le32(22);
+    testsupport::WriteFile(Path("zero.ico"),
+                           std::string("\x00\x00\x01\x00\x01\x00", 6) + entry + header + pixels);
+    EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("zero.ico"))));
+    EXPECT_FALSE(RenderPicture(wxString::FromUTF8(Path("zero.ico"))).has_value());
 }
