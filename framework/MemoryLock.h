@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstddef>
+#include <new>
+#include <utility>
 
 namespace Ombrix {
 
@@ -23,5 +25,44 @@ int LockedBlocksOnPage(const void* address);
 
 // Whether the kernel keeps the page that holds address in memory for this counting.
 bool PageKeptInMemory(const void* address);
+
+// One object on the heap whose bytes are locked for as long as it lives: for secrets that
+// live inside objects of other libraries (a cipher's key schedule, a fixed-size key), which
+// would otherwise sit on the stack or in memory nobody locks. The object's own destructor
+// does the wiping.
+template <class T>
+class LockedBox {
+public:
+    template <class... Args>
+    explicit LockedBox(Args&&... args) : m_storage(::operator new(sizeof(T))) {
+        // Locked before the object is made, so that no secret is ever in it unlocked.
+        LockMemory(m_storage, sizeof(T));
+        try {
+            m_object = new (m_storage) T(std::forward<Args>(args)...);
+        } catch (...) {
+            Release();
+            throw;
+        }
+    }
+    ~LockedBox() {
+        m_object->~T();
+        Release();
+    }
+    LockedBox(const LockedBox&) = delete;
+    LockedBox& operator=(const LockedBox&) = delete;
+
+    T& operator*() const { return *m_object; }
+    T* operator->() const { return m_object; }
+    T* get() const { return m_object; }
+
+private:
+    void Release() {
+        UnlockMemory(m_storage, sizeof(T));
+        ::operator delete(m_storage);
+    }
+
+    void* m_storage;
+    T* m_object = nullptr;
+};
 
 }  // namespace Ombrix

@@ -6,9 +6,19 @@
 
 #include <cryptopp/rijndael.h>
 
+#include "framework/MemoryLock.h"
+
 const unsigned char kVaultKeyOffset = FERROCASK_KEY_OFFSET;
 
 namespace {
+
+// The key and the cipher built from it (whose key schedule Crypto++ keeps inside the
+// object), together in memory that is locked while they live and wiped when they go.
+template <class Cipher>
+struct CipherWithKey {
+    VaultKey key;
+    Cipher cipher;
+};
 
 template <class Cipher>
 bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length) {
@@ -19,36 +29,38 @@ bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, 
     if (wholeBlocks == 0) {
         return true;
     }
-    const VaultKey key = DeriveVaultKey(masterPassword);
-    // The cipher's key schedule lives in Crypto++'s own wiping buffers.
-    Cipher cipher(key, key.size());
+    Ombrix::LockedBox<CipherWithKey<Cipher>> state;
+    DeriveVaultKeyInto(masterPassword, state->key);
+    state->cipher.SetKey(state->key, state->key.size());
     // No XOR input and no flags: every block is transformed on its own, exactly as if it
     // were processed one at a time, which is what the stored format requires.
-    cipher.AdvancedProcessBlocks(buffer, nullptr, buffer, wholeBlocks * kVaultBlockSize, 0);
+    state->cipher.AdvancedProcessBlocks(buffer, nullptr, buffer, wholeBlocks * kVaultBlockSize, 0);
     return true;
 }
 
 }  // namespace
 
-VaultKey DeriveVaultKey(std::string_view masterPassword) {
+void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key) {
     if (masterPassword.size() < kMinMasterPasswordLength) {
         throw std::invalid_argument("master password shorter than 8 bytes");
     }
-    // Only the first 16 bytes of the working copy ever matter, so the copy is capped there;
-    // the doubling with the offset on the appended half is the same for that prefix.
-    CryptoPP::SecByteBlock work(reinterpret_cast<const CryptoPP::byte*>(masterPassword.data()),
-                                std::min<size_t>(masterPassword.size(), kVaultKeySize));
-    while (work.size() < kVaultKeySize) {
-        const size_t n = work.size();
-        CryptoPP::SecByteBlock doubled(2 * n);
-        std::memcpy(doubled.data(), work.data(), n);
-        for (size_t i = 0; i < n; ++i) {
-            doubled[n + i] = static_cast<CryptoPP::byte>(work[i] + kVaultKeyOffset);
+    // Only the first 16 bytes of the repeated text ever matter, so it is built in the key
+    // itself: each round appends, with the offset added, as much of what is there as fits.
+    constexpr size_t kKeySize = kVaultKeySize;
+    size_t length = std::min(masterPassword.size(), kKeySize);
+    std::memcpy(key.data(), masterPassword.data(), length);
+    while (length < kKeySize) {
+        const size_t appended = std::min(length, kKeySize - length);
+        for (size_t i = 0; i < appended; ++i) {
+            key[length + i] = static_cast<CryptoPP::byte>(key[i] + kVaultKeyOffset);
         }
-        work.swap(doubled);
+        length *= 2;
     }
+}
+
+VaultKey DeriveVaultKey(std::string_view masterPassword) {
     VaultKey key;
-    std::memcpy(key.data(), work.data(), kVaultKeySize);
+    DeriveVaultKeyInto(masterPassword, key);
     return key;
 }
 

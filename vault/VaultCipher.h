@@ -24,8 +24,11 @@ using VaultKey = CryptoPP::FixedSizeSecBlock<CryptoPP::byte, kVaultKeySize>;
 // the offset added to every byte of the repetition, until it reaches 16 bytes; then cut to
 // 16. Throws std::invalid_argument for a shorter password.
 VaultKey DeriveVaultKey(std::string_view masterPassword);
+// The same, written into key (for a key that lives in locked memory).
+void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key);
 
-// Encrypts (or decrypts) in place every whole 16-byte block of the buffer. A trailing
+// Encrypts (or decrypts) in place every whole 16-byte block of the buffer. The key and the
+// cipher's key schedule live in locked memory while the work runs. A trailing
 // partial block is never touched. Returns false, changing nothing, for a master password
 // shorter than 8 bytes, a null buffer or a negative length.
 bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length);

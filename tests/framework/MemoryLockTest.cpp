@@ -17,6 +17,7 @@
 
 #include "framework/Data.h"
 #include "framework/SecretString.h"
+#include "framework/SecureWipe.h"
 #include "support/ChildProcess.h"
 
 using namespace Ombrix;
@@ -137,6 +138,29 @@ TEST(MemoryLockTest, SecretTextAndVaultBuffersAreLockedWhileTheyLive) {
         }
         failures += Expect(LockedBlocksOnPage(reinterpret_cast<const void*>(picture)) == 0,
                            "picture block released");
+
+        // A key held inside an object of another library: locked before it is made, still
+        // locked while its own destructor wipes it, released afterwards.
+        struct Key {
+            unsigned char bytes[16] = {};
+            bool* lockedAtWipe;
+            explicit Key(bool* flag) : lockedAtWipe(flag) {}
+            ~Key() {
+                *lockedAtWipe = LockedBlocksOnPage(bytes) >= 1;
+                SecureWipe(bytes, sizeof bytes);
+            }
+        };
+        bool lockedAtWipe = false;
+        volatile std::uintptr_t key = 0;
+        {
+            LockedBox<Key> box(&lockedAtWipe);
+            key = reinterpret_cast<std::uintptr_t>(box->bytes);
+            failures += Expect(LockedBlocksOnPage(box->bytes) >= 1, "boxed key counted");
+            failures += Expect(PageKeptInMemory(box->bytes + 15), "boxed key locked");
+        }
+        failures += Expect(lockedAtWipe, "boxed key still locked while wiped");
+        failures += Expect(LockedBlocksOnPage(reinterpret_cast<const void*>(key)) == 0,
+                           "boxed key released");
         failures += ExpectKernel(LockedKilobytes() == before, "VmLck back");
         return failures;
     });
