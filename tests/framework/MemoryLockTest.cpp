@@ -25,8 +25,9 @@ using testsupport::RunForked;
 
 namespace {
 
-// AddressSanitizer turns mlock() into nothing: there the kernel's figure cannot follow.
-#if defined(__SANITIZE_ADDRESS__)
+// AddressSanitizer and ThreadSanitizer turn mlock() into nothing: there the kernel's figure
+// cannot follow.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kKernelSeesLocks = false;
 #else
 constexpr bool kKernelSeesLocks = true;
