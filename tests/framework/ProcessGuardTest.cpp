@@ -10,37 +10,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 using testsupport::ChildProcess;
+using testsupport::CoreFileLimits;
 using testsupport::ListFiles;
 using testsupport::ReadFile;
 using testsupport::RunForked;
 using testsupport::TempDir;
 
-namespace {
-
-// The limits line of /proc/<pid>/limits for core files, as another process reads it.
-std::string CoreLimitLine(pid_t pid) {
-    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
-    std::string line;
-    while (std::getline(limits, line)) {
-        if (line.rfind("Max core file size", 0) == 0) {
-            std::istringstream words(line.substr(std::string("Max core file size").size()));
-            std::string soft, hard;
-            words >> soft >> hard;
-            return soft + " " + hard;
-        }
-    }
-    return "";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(ProcessGuardTest, TheProcessTurnsItselfUndumpableAndCannotGetCoreFilesBack) {
     const testsupport::ForkResult result = RunForked([] {
@@ -63,8 +45,8 @@ TEST(ProcessGuardTest, AnotherProcessSeesNoCoreFileAllowedAndTheProcessFilesLock
     std::string line;
     ASSERT_TRUE(child.ReadLine(line, 10000));
     ASSERT_EQ(line, "ready");
-    EXPECT_EQ(CoreLimitLine(child.Pid()), "0 0");
-    EXPECT_NE(CoreLimitLine(::getpid()), "0 0");  // the reading works on a normal process
+    EXPECT_EQ(CoreFileLimits(child.Pid()), "0 0");
+    EXPECT_NE(CoreFileLimits(::getpid()), "0 0");  // the reading works on a normal process
 
     // An undumpable process's /proc entries belong to root, so that other programs of the
     // same user cannot read its memory or its environment there. Only visible to a test

@@ -11,6 +11,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -182,6 +184,21 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output) {
         *output = std::move(text);
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string CoreFileLimits(pid_t pid) {
+    static const std::string kField = "Max core file size";
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    std::string line;
+    while (std::getline(limits, line)) {
+        if (line.rfind(kField, 0) == 0) {
+            std::istringstream words(line.substr(kField.size()));
+            std::string soft, hard;
+            words >> soft >> hard;
+            return soft + " " + hard;
+        }
+    }
+    return "";
 }
 
 }  // namespace testsupport

@@ -54,4 +54,8 @@ ForkResult RunForked(const std::function<std::string()>& body);
 // normally), with its output in *output; what it writes to stderr is dropped.
 int RunCommand(const std::vector<std::string>& argv, std::string* output = nullptr);
 
+// The soft and hard limits of core file size of process pid, as another process reads them
+// in /proc/<pid>/limits ("0 0" when core files are off); "" when it cannot be read.
+std::string CoreFileLimits(pid_t pid);
+
 }  // namespace testsupport
