@@ -30,12 +30,19 @@ public:
             return;
         }
         std::lock_guard<std::mutex> guard(m_mutex);
-        ForEachPage(data, size, [this](std::uintptr_t page) {
-            PageState& state = m_pages[page];
-            if (state.blocks++ == 0) {
-                state.locked = ::mlock(reinterpret_cast<void*>(page), m_pageSize) == 0;
+        // Pages counted for the first time are locked in runs, one call for each run of
+        // neighbouring pages: a large buffer then costs one system call, not one per page.
+        PageRun run;
+        ForEachPage(data, size, [this, &run](std::uintptr_t page) {
+            if (m_pages[page].blocks++ == 0) {
+                if (!run.Extends(page, m_pageSize)) {
+                    LockRun(run);
+                    run = PageRun{page, 0};
+                }
+                ++run.pages;
             }
         });
+        LockRun(run);
     }
 
     void Unlock(const void* data, std::size_t size) {
@@ -43,18 +50,24 @@ public:
             return;
         }
         std::lock_guard<std::mutex> guard(m_mutex);
-        ForEachPage(data, size, [this](std::uintptr_t page) {
+        PageRun run;
+        ForEachPage(data, size, [this, &run](std::uintptr_t page) {
             const auto found = m_pages.find(page);
             if (found == m_pages.end()) {
                 return;
             }
             if (--found->second.blocks <= 0) {
                 if (found->second.locked) {
-                    ::munlock(reinterpret_cast<void*>(page), m_pageSize);
+                    if (!run.Extends(page, m_pageSize)) {
+                        UnlockRun(run);
+                        run = PageRun{page, 0};
+                    }
+                    ++run.pages;
                 }
                 m_pages.erase(found);
             }
         });
+        UnlockRun(run);
     }
 
     PageState State(const void* address) {
@@ -70,6 +83,39 @@ private:
     }
 
     std::uintptr_t PageOf(std::uintptr_t address) const { return address - address % m_pageSize; }
+
+    // Neighbouring pages, from first on.
+    struct PageRun {
+        std::uintptr_t first = 0;
+        std::size_t pages = 0;
+        bool Extends(std::uintptr_t page, std::size_t pageSize) const {
+            return pages != 0 && page == first + pages * pageSize;
+        }
+    };
+
+    // When the kernel refuses the whole run (the limit), each page is tried on its own, so
+    // that as much as the limit allows is still kept in memory.
+    void LockRun(const PageRun& run) {
+        if (run.pages == 0) {
+            return;
+        }
+        if (::mlock(reinterpret_cast<void*>(run.first), run.pages * m_pageSize) == 0) {
+            for (std::size_t i = 0; i < run.pages; ++i) {
+                m_pages[run.first + i * m_pageSize].locked = true;
+            }
+            return;
+        }
+        for (std::size_t i = 0; i < run.pages; ++i) {
+            const std::uintptr_t page = run.first + i * m_pageSize;
+            m_pages[page].locked = ::mlock(reinterpret_cast<void*>(page), m_pageSize) == 0;
+        }
+    }
+
+    void UnlockRun(const PageRun& run) {
+        if (run.pages != 0) {
+            ::munlock(reinterpret_cast<void*>(run.first), run.pages * m_pageSize);
+        }
+    }
 
     template <class Visit>
     void ForEachPage(const void* data, std::size_t size, Visit visit) const {
