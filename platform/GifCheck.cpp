@@ -13,28 +13,14 @@ namespace {
 // to be missing: a file of a few dozen bytes could take hundreds of megabytes for good.
 constexpr std::uint64_t kMaxGifFramePixels = 50'000'000;
 
-// Skips a chain of data sub-blocks at pos; false when the file ends inside it.
-bool SkipGifSubBlocks(const std::string& bytes, std::size_t& pos) {
-    for (;;) {
-        if (pos >= bytes.size()) {
-            return false;
-        }
-        const std::size_t length = static_cast<unsigned char>(bytes[pos++]);
-        if (length == 0) {
-            return true;
-        }
-        pos += length;
-    }
-}
-
 std::uint64_t LittleEndian16(const std::string& bytes, std::size_t pos) {
     return static_cast<unsigned char>(bytes[pos]) |
            static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[pos + 1])) << 8;
 }
 
-// The data of a chain of sub-blocks at pos, concatenated; false when the file ends inside
-// the chain.
-bool ReadGifSubBlocks(const std::string& bytes, std::size_t& pos, std::string& data) {
+// Walks a chain of data sub-blocks at pos, appending their data to *data unless it is null;
+// false when the file ends inside the chain.
+bool ReadGifSubBlocks(const std::string& bytes, std::size_t& pos, std::string* data) {
     for (;;) {
         if (pos >= bytes.size()) {
             return false;
@@ -46,7 +32,9 @@ bool ReadGifSubBlocks(const std::string& bytes, std::size_t& pos, std::string& d
         if (pos + length > bytes.size()) {
             return false;
         }
-        data.append(bytes, pos, length);
+        if (data != nullptr) {
+            data->append(bytes, pos, length);
+        }
         pos += length;
     }
 }
@@ -149,7 +137,7 @@ bool GifIsSound(const std::string& bytes) {
                 (pos + 6 > bytes.size() || bytes[pos] != 4 || bytes[pos + 5] != 0)) {
                 return false;
             }
-            if (!SkipGifSubBlocks(bytes, pos)) {
+            if (!ReadGifSubBlocks(bytes, pos, nullptr)) {
                 return false;
             }
         } else if (block == 0x2C) {  // frame: position, size, flags
@@ -178,7 +166,7 @@ bool GifIsSound(const std::string& bytes) {
                 return false;
             }
             std::string data;
-            if (!ReadGifSubBlocks(bytes, pos, data) ||
+            if (!ReadGifSubBlocks(bytes, pos, &data) ||
                 !GifCodesAreSound(data, codeSize, width * height)) {
                 return false;
             }
