@@ -2,6 +2,7 @@
 
 #include "platform/GifCheck.h"
 
+#include <cstdint>
 #include <string>
 
 #include <wx/bitmap.h>
@@ -9,26 +10,64 @@
 #include <wx/debug.h>
 #include <wx/ffile.h>
 #include <wx/filename.h>
+#include <wx/image.h>
 #include <wx/log.h>
+#include <wx/wfstream.h>
 
 namespace platform {
 
 namespace {
 
-// False for files the widget library's decoders must not be given (see GifIsSound).
+// The most pixels a picture file may declare: the decoders allocate the whole image as
+// declared before they read any pixel, so a file of a few bytes could otherwise take
+// gigabytes. A picture is shown at 128 by 128 pixels anyway.
+constexpr std::uint64_t kMaxDeclaredPixels = 50'000'000;
+
+// False for a file the widget library's TGA decoder would take that declares more pixels
+// than allowed, or more than its bytes can hold (a run-length packet holds at most 128
+// pixels in at least two bytes).
+bool TgaSizeIsSound(wxFFile& file, wxFileOffset length) {
+    wxImageHandler* tga = wxImage::FindHandler(wxBITMAP_TYPE_TGA);
+    unsigned char header[18] = {};
+    if (tga == nullptr || length < static_cast<wxFileOffset>(sizeof header) || !file.Seek(0) ||
+        file.Read(header, sizeof header) != sizeof header) {
+        return true;  // not something the TGA decoder takes
+    }
+    {
+        wxFFileInputStream stream(file);
+        if (!file.Seek(0) || !tga->CanRead(stream)) {
+            return true;
+        }
+    }
+    const std::uint64_t width = header[12] | header[13] << 8;
+    const std::uint64_t height = header[14] | header[15] << 8;
+    const std::uint64_t pixels = width * height;
+    const std::uint64_t bytesPerPixel = (header[16] + 7u) / 8u;
+    const bool runLength = (header[2] & 8u) != 0;
+    const std::uint64_t leastData =
+        runLength ? (pixels + 127) / 128 * (1 + bytesPerPixel) : pixels * bytesPerPixel;
+    return pixels <= kMaxDeclaredPixels &&
+           static_cast<std::uint64_t>(length) >= sizeof header + leastData;
+}
+
+// False for files the widget library's decoders must not be given (see GifIsSound and
+// TgaSizeIsSound).
 bool SafeToDecode(const wxString& path) {
     wxFFile file(path, "rb");
     if (!file.IsOpened()) {
+        return false;
+    }
+    const wxFileOffset length = file.Length();
+    if (length < 0) {
         return false;
     }
     // The widget library takes any file that starts with these three letters for a GIF file,
     // whatever its version bytes say.
     char magic[3] = {};
     if (file.Read(magic, sizeof magic) != sizeof magic || std::string(magic, 3) != "GIF") {
-        return true;
+        return TgaSizeIsSound(file, length);
     }
-    const wxFileOffset length = file.Length();
-    if (length <= 0 || !file.Seek(0)) {
+    if (length == 0 || !file.Seek(0)) {
         return false;
     }
     std::string bytes(static_cast<std::size_t>(length), '\0');

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -157,4 +159,25 @@ TEST_F(PictureTest, IconOfWidthZeroIsRefusedWithoutAnAssertion) {
                            std::string("\x00\x00\x01\x00\x01\x00", 6) + entry + header + pixels);
     EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("zero.ico"))));
     EXPECT_FALSE(RenderPicture(wxString::FromUTF8(Path("zero.ico"))).has_value());
+}
+
+TEST_F(PictureTest, TgaFilesDeclaringMorePixelsThanTheyHoldAreRefusedBeforeDecoding) {
+    // A 2 by 2 true-colour TGA, then 24 bytes that declare a 65535 by 7720 image: the decoder
+    // would allocate about 1.5 GB before finding that no pixel follows.
+    const std::string header2x2(
+        "\x00\x00\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x02\x00\x18\x00", 18);
+    testsupport::WriteFile(Path("small.tga"), header2x2 + std::string(2 * 2 * 3, '\x40'));
+    EXPECT_TRUE(CanLoadPicture(wxString::FromUTF8(Path("small.tga"))));
+
+    const std::string huge(
+        "\x01\x00\x7f\xfc\xa3\x5f\x2e\xd0\x01\x00\x05\x00\xff\xff\x28\x1e"
+        "\x20\xff\x00\xff\x46\x36\x74\x00",
+        24);
+    testsupport::WriteFile(Path("huge.tga"), huge);
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("huge.tga"))));
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 200 * 1024) << "kilobytes taken while refusing";
 }
