@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "support/ChildProcess.h"
+#include "support/ProgramRun.h"
 #include "support/TempDir.h"
 
 // Last: the X headers define macros (None, Status...) that clash with names above.
@@ -24,9 +24,11 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 // clang-format on
+// Not used below, and it would hide ProgramRun::Status.
+#undef Status
 
-using testsupport::ChildProcess;
 using testsupport::CoreFileLimits;
+using testsupport::ProgramRun;
 using testsupport::ReadFile;
 using testsupport::RunCommand;
 using testsupport::TempDir;
@@ -117,23 +119,18 @@ bool PressReturnIn(pid_t pid) {
     return true;
 }
 
-// True once the child process has ended; it is left to be reaped.
-bool Ended(pid_t pid) {
-    siginfo_t info{};
-    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-           info.si_pid == pid;
-}
-
 }  // namespace
 
 TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable) {
     TempDir folder;
-    const std::string program = folder.File("ferrocask");
-    std::filesystem::copy_file(FERROCASK_PROGRAM, program);
-    testsupport::ScopedWorkingDirectory inside(folder.Path());
+    ProgramRun::Install(FERROCASK_PROGRAM, folder.Path());
 
-    ChildProcess first({program}, folder.File("first-stderr.txt"));
-    ASSERT_TRUE(WaitFor([&] { return FolderLocked(folder.Path()); }, 20));
+    ProgramRun first(folder.Path());
+    // A sanitizer build on a busy machine may take its time to get its window up.
+    ASSERT_TRUE(WaitFor([&] { return FolderLocked(folder.Path()); }, 60))
+        << "the first copy did not take the folder; it "
+        << (first.Running() ? "still runs" : "has ended") << " and wrote:\n"
+        << first.Output();
     EXPECT_EQ(CoreFileLimits(first.Pid()), "0 0");
     // The first run made the vault file; it stays as it is from here on.
     ASSERT_TRUE(WaitFor([&] { return testsupport::FileExists(folder.File("ferrocask.db")); }, 20));
@@ -143,24 +140,25 @@ TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable)
     ASSERT_EQ(::stat(folder.File("ferrocask.db").c_str(), &statBefore), 0);
 
     {
-        ChildProcess second({program}, folder.File("second-stderr.txt"));
+        ProgramRun second(folder.Path());
         // It shows its message box and waits for the user; meanwhile the file is untouched.
-        ASSERT_TRUE(WaitFor([&] { return PressReturnIn(second.Pid()); }, 20))
-            << "the second copy showed no window";
+        ASSERT_TRUE(WaitFor([&] { return PressReturnIn(second.Pid()); }, 60))
+            << "the second copy showed no window; it wrote:\n"
+            << second.Output();
         // Answered, the box closes and the program ends by itself.
         ASSERT_TRUE(WaitFor(
             [&] {
-                if (Ended(second.Pid())) {
+                if (!second.Running()) {
                     return true;
                 }
                 PressReturnIn(second.Pid());  // the box may not have had the focus yet
                 return false;
             },
             20))
-            << "the second copy did not end";
-        const int status = second.Wait();
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 1);
+            << "the second copy did not end; it wrote:\n"
+            << second.Output();
+        EXPECT_TRUE(WIFEXITED(second.Status())) << second.Output();
+        EXPECT_EQ(WEXITSTATUS(second.Status()), 1) << second.Output();
     }
     struct stat statAfter {};
     ASSERT_EQ(::stat(folder.File("ferrocask.db").c_str(), &statAfter), 0);
@@ -169,7 +167,7 @@ TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable)
     EXPECT_EQ(statAfter.st_mtim.tv_nsec, statBefore.st_mtim.tv_nsec);
     EXPECT_TRUE(FolderLocked(folder.Path()));  // still the first copy's
 
-    first.Kill(SIGKILL);
-    first.Wait();
+    ::kill(first.Pid(), SIGKILL);
+    ASSERT_TRUE(first.WaitForEnd(20000));
     EXPECT_FALSE(FolderLocked(folder.Path()));
 }
