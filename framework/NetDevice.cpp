@@ -2,6 +2,10 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
 #include <ace/INET_Addr.h>
 #include <ace/OS_NS_sys_time.h>
 #include <ace/SOCK_Connector.h>
@@ -17,6 +21,9 @@ namespace {
 // An accept thread wakes this often to look at the running flag even if nobody connects;
 // shutting the device down wakes it at once.
 const ACE_Time_Value kAcceptWakeUp(3600, 1000000);
+// How long an accept thread waits before it tries again after a failure that is not a
+// time-out; a shut-down waits at most this long for it.
+constexpr std::chrono::milliseconds kAcceptRetryPause(100);
 
 const char kPeerAddressKey[] = "/netcircuit/extinfo/ip";
 
@@ -190,7 +197,15 @@ void NetDevice::Accept(_NetServerInfo& server) {
             ACE_INET_Addr peer;
             ACE_Time_Value limit = kAcceptWakeUp;
             if (server.m_acceptor.accept(*stream, &peer, &limit) != 0) {
-                continue;  // time-out, or the device is shutting down: look at the flags
+                // A time-out, or the device is shutting down: the flags say which. Any other
+                // failure (no descriptor left for the new connection, no memory) comes back
+                // at once on every try while the client waits in the backlog: pause so that
+                // the thread does not spin until it clears.
+                const int error = errno;
+                if (error != ETIME && error != EINTR && !stopping()) {
+                    std::this_thread::sleep_for(kAcceptRetryPause);
+                }
+                continue;
             }
             if (stopping()) {
                 break;  // the connection is closed with the stream

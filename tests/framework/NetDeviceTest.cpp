@@ -3,10 +3,17 @@
 #include "framework/NetDevice.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <ace/INET_Addr.h>
 #include <ace/SOCK_Acceptor.h>
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -231,6 +238,61 @@ TEST_F(NetDeviceTest, RemovingTheDeviceStopsWaitingListenersAndClosesUnclaimedCl
     DeviceManager::Instance().Remove(kNetDevice);
     EXPECT_EQ(testsupport::CountProcessThreads(), before);
     EXPECT_EQ(ReadText(*unclaimed), "0");
+}
+
+// A waiting client that cannot be taken in (the process has no descriptor left for it) makes
+// every accept fail at once. The listener must not spin on it, and takes the client in once
+// descriptors are free again.
+TEST_F(NetDeviceTest, AListenerOutOfDescriptorsPausesInsteadOfSpinningAndTakesTheClientLater) {
+    const int port = FreePort();
+    Request(std::to_string(port), 0, nullptr);  // starts the listener
+    {
+        Circuit first = Connect(port);  // the listener is up once this one got through
+        ASSERT_NE(NextClient(std::to_string(port)), nullptr);
+    }
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(client, 0);
+
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    rlimit few = original;
+    few.rlim_cur = std::min<rlim_t>(original.rlim_cur, 512);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    std::vector<int> fillers;
+    for (int fd; (fd = ::dup(client)) >= 0;) {
+        fillers.push_back(fd);
+    }
+    ASSERT_EQ(errno, EMFILE);
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    const auto cpuNow = [] {
+        timespec now{};
+        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    };
+    const auto cpuBefore = cpuNow();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const auto cpuUsed = cpuNow() - cpuBefore;
+
+    for (const int fd : fillers) {
+        ::close(fd);
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
+    // Spinning would have kept a core busy for the whole second.
+    EXPECT_LT(cpuUsed, std::chrono::milliseconds(300))
+        << std::chrono::duration_cast<std::chrono::milliseconds>(cpuUsed).count()
+        << " ms of processor time in one second";
+
+    Circuit accepted = NextClient(std::to_string(port));
+    ASSERT_NE(accepted, nullptr);
+    ASSERT_EQ(::send(client, "late", 4, MSG_NOSIGNAL), 4);
+    EXPECT_EQ(ReadText(*accepted), "late");
+    ::close(client);
 }
 
 }  // namespace
