@@ -1,9 +1,12 @@
 #include "framework/ThreadDevice.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -204,6 +207,45 @@ TEST_F(ThreadDeviceTest, AJobMayGiveBackItsOwnCircuitEvenTheLastOfItsDevice) {
     AddDevice();  // joins the worker that could not join itself
     DeviceManager::DestroyInstance();
     EXPECT_EQ(testsupport::CountProcessThreads(), before);
+}
+
+// When the system cannot start another thread, a request that needs a new worker gets no
+// circuit and error 1; the device goes on lending once threads can be made again.
+TEST_F(ThreadDeviceTest, AWorkerThatCannotBeStartedIsRefusedAndTheDeviceGoesOn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need address space of their own for every new thread";
+#endif
+    std::vector<std::unique_ptr<CircuitInterface>> lent;
+    for (int i = 0; i < 8; ++i) {
+        lent.push_back(Lend());
+    }
+    ASSERT_EQ(device->IdleWorkers(), 0u);
+
+    // Room for small allocations, none for a new thread's stack.
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    ASSERT_GT(pages, 0);
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &original), 0);
+    rlimit tight = original;
+    tight.rlim_cur =
+        static_cast<rlim_t>(pages) * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (1u << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
+    int error = -1;
+    auto refused = DeviceManager::Instance().GetCircuit(kThreadDevice, "", 0, &error, nullptr);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &original), 0);
+    EXPECT_EQ(refused, nullptr);
+    EXPECT_EQ(error, 1);
+    EXPECT_EQ(device->IdleWorkers(), 0u);
+
+    error = -1;
+    auto later = DeviceManager::Instance().GetCircuit(kThreadDevice, "", 0, &error, nullptr);
+    ASSERT_NE(later, nullptr);
+    EXPECT_EQ(error, 0);
+    EXPECT_NE(WorkerOf(*later), WorkerOf(*lent.front()));
+    lent.clear();
+    later.reset();
+    EXPECT_EQ(device->IdleWorkers(), 9u);
 }
 
 }  // namespace
