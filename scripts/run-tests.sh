@@ -9,16 +9,20 @@ cd "$(dirname "$0")/.."
 jobs=${JOBS:-$(nproc)}
 failed=()
 
+# run_suite NAME DIR LABEL TARGET [CMAKE OPTIONS...]: with a label only the tests carrying it
+# run; with a target only that target is built (else everything).
 run_suite() {
-    local name=$1 dir=$2 label=$3
-    shift 3
+    local name=$1 dir=$2 label=$3 target=$4
+    shift 4
     echo "== $name: configure and build ($dir)"
     if ! cmake -S . -B "$dir" -G Ninja "$@" >"$dir/configure.log" 2>&1; then
         cat "$dir/configure.log"
         failed+=("$name (configure)")
         return
     fi
-    if ! cmake --build "$dir" -j "$jobs"; then
+    local build=(--build "$dir" -j "$jobs")
+    [ -n "$target" ] && build+=(--target "$target")
+    if ! cmake "${build[@]}"; then
         failed+=("$name (build)")
         return
     fi
@@ -31,9 +35,9 @@ run_suite() {
 }
 
 mkdir -p build build-asan build-tsan
-run_suite normal build ""
-run_suite sanitizers build-asan "" -DFERROCASK_SANITIZE=ON -DFERROCASK_BUILD_BENCH=OFF
-run_suite thread-sanitizer build-tsan framework -DFERROCASK_TSAN=ON -DFERROCASK_BUILD_BENCH=OFF
+run_suite normal build "" ""
+run_suite sanitizers build-asan "" "" -DFERROCASK_SANITIZE=ON -DFERROCASK_BUILD_BENCH=OFF
+run_suite thread-sanitizer build-tsan framework framework_tests -DFERROCASK_TSAN=ON -DFERROCASK_BUILD_BENCH=OFF
 if ! JOBS=$jobs scripts/run-fuzzers.sh "${FUZZ_SECONDS:-30}"; then
     failed+=("fuzzers")
 fi
