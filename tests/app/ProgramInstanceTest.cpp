@@ -75,6 +75,12 @@ pid_t WindowPid(Display* display, Window window) {
     return pid;
 }
 
+// Windows of the programs may go away between listing them and asking about them; the
+// request then fails, which must not end the test process (Xlib's default).
+int IgnoreXError(Display*, XErrorEvent*) {
+    return 0;
+}
+
 // A window of the process that is shown on the screen (no window manager runs: the
 // program's windows are children of the root window); None when there is none.
 Window ShownWindowOf(Display* display, pid_t pid) {
@@ -105,6 +111,7 @@ bool PressReturnIn(pid_t pid) {
     if (!display) {
         return false;
     }
+    XSetErrorHandler(IgnoreXError);
     const Window box = ShownWindowOf(display.get(), pid);
     if (box == None) {
         return false;
