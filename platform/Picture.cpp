@@ -1,8 +1,10 @@
 #include "platform/Picture.h"
 
+#include "platform/DeclaredPictureSize.h"
 #include "platform/GifCheck.h"
 
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include <wx/bitmap.h>
@@ -23,21 +25,13 @@ namespace {
 // gigabytes. A picture is shown at 128 by 128 pixels anyway.
 constexpr std::uint64_t kMaxDeclaredPixels = 50'000'000;
 
-// False for a file the widget library's TGA decoder would take that declares more pixels
-// than allowed, or more than its bytes can hold (a run-length packet holds at most 128
-// pixels in at least two bytes).
+// False for a TGA file that declares more pixels than allowed, or more than its bytes can
+// hold (a run-length packet holds at most 128 pixels in at least two bytes).
 bool TgaSizeIsSound(wxFFile& file, wxFileOffset length) {
-    wxImageHandler* tga = wxImage::FindHandler(wxBITMAP_TYPE_TGA);
     unsigned char header[18] = {};
-    if (tga == nullptr || length < static_cast<wxFileOffset>(sizeof header) || !file.Seek(0) ||
+    if (length < static_cast<wxFileOffset>(sizeof header) || !file.Seek(0) ||
         file.Read(header, sizeof header) != sizeof header) {
-        return true;  // not something the TGA decoder takes
-    }
-    {
-        wxFFileInputStream stream(file);
-        if (!file.Seek(0) || !tga->CanRead(stream)) {
-            return true;
-        }
+        return true;  // the decoder refuses it by itself
     }
     const std::uint64_t width = header[12] | header[13] << 8;
     const std::uint64_t height = header[14] | header[15] << 8;
@@ -50,8 +44,67 @@ bool TgaSizeIsSound(wxFFile& file, wxFileOffset length) {
            static_cast<std::uint64_t>(length) >= sizeof header + leastData;
 }
 
-// False for files the widget library's decoders must not be given (see GifIsSound and
-// TgaSizeIsSound).
+bool GifFileIsSound(wxFFile& file, wxFileOffset length) {
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    return length > 0 && file.Seek(0) && file.Read(bytes.data(), bytes.size()) == bytes.size() &&
+           GifIsSound(bytes);
+}
+
+// False for a file whose header declares more pixels than allowed, or more than its bytes
+// can hold, to the decoder of the given kind.
+bool DeclaredSizeIsSound(PictureFormat format, wxFFile& file, wxFileOffset length) {
+    const ReadFileBytes read = [&file](std::uint64_t offset, unsigned char* into,
+                                       std::size_t count) {
+        return file.Seek(static_cast<wxFileOffset>(offset)) && file.Read(into, count) == count;
+    };
+    const std::optional<DeclaredPictureSize> declared =
+        ReadDeclaredPictureSize(format, read, static_cast<std::uint64_t>(length));
+    if (!declared) {
+        return true;
+    }
+    if (declared->unreadable || declared->width > kMaxDeclaredPixels ||
+        declared->height > kMaxDeclaredPixels) {
+        return false;
+    }
+    const std::uint64_t pixels = declared->width * declared->height;
+    return pixels <= kMaxDeclaredPixels &&
+           static_cast<double>(pixels) * declared->leastBytesPerPixel <=
+               static_cast<double>(length);
+}
+
+// Whether the decoder of the given kind may be given the file.
+bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
+    switch (type) {
+        case wxBITMAP_TYPE_GIF:
+            return GifFileIsSound(file, length);
+        case wxBITMAP_TYPE_TGA:
+            return TgaSizeIsSound(file, length);
+        case wxBITMAP_TYPE_PNG:
+            return DeclaredSizeIsSound(PictureFormat::kPng, file, length);
+        case wxBITMAP_TYPE_JPEG:
+            return DeclaredSizeIsSound(PictureFormat::kJpeg, file, length);
+        case wxBITMAP_TYPE_BMP:
+            return DeclaredSizeIsSound(PictureFormat::kBmp, file, length);
+        case wxBITMAP_TYPE_ICO:
+        case wxBITMAP_TYPE_CUR:
+            return DeclaredSizeIsSound(PictureFormat::kIcon, file, length);
+        case wxBITMAP_TYPE_ANI:
+            return DeclaredSizeIsSound(PictureFormat::kAnimatedCursor, file, length);
+        case wxBITMAP_TYPE_TIFF:
+            return DeclaredSizeIsSound(PictureFormat::kTiff, file, length);
+        case wxBITMAP_TYPE_IFF:
+            return DeclaredSizeIsSound(PictureFormat::kIff, file, length);
+        case wxBITMAP_TYPE_PNM:
+            return DeclaredSizeIsSound(PictureFormat::kPnm, file, length);
+        case wxBITMAP_TYPE_PCX:
+            return DeclaredSizeIsSound(PictureFormat::kPcx, file, length);
+        default:
+            return true;
+    }
+}
+
+// False for files the widget library's decoders must not be given. Every decoder that
+// recognises the file may be tried in turn until one succeeds, so each of them is asked.
 bool SafeToDecode(const wxString& path) {
     wxFFile file(path, "rb");
     if (!file.IsOpened()) {
@@ -61,20 +114,18 @@ bool SafeToDecode(const wxString& path) {
     if (length < 0) {
         return false;
     }
-    // The widget library takes any file that starts with these three letters for a GIF file,
-    // whatever its version bytes say.
-    char magic[3] = {};
-    if (file.Read(magic, sizeof magic) != sizeof magic || std::string(magic, 3) != "GIF") {
-        return TgaSizeIsSound(file, length);
+    for (wxObject* item : wxImage::GetHandlers()) {
+        auto* handler = static_cast<wxImageHandler*>(item);
+        bool recognised = false;
+        {
+            wxFFileInputStream stream(file);
+            recognised = file.Seek(0) && handler->CanRead(stream);
+        }
+        if (recognised && !SafeForDecoder(handler->GetType(), file, length)) {
+            return false;
+        }
     }
-    if (length == 0 || !file.Seek(0)) {
-        return false;
-    }
-    std::string bytes(static_cast<std::size_t>(length), '\0');
-    if (file.Read(bytes.data(), bytes.size()) != bytes.size()) {
-        return false;
-    }
-    return GifIsSound(bytes);
+    return true;
 }
 
 // While it lives, a failed assertion of the widget library is only noted instead of being
@@ -111,8 +162,16 @@ std::optional<wxImage> Decode(const wxString& path) {
     }
     AssertionsNoted assertions;
     wxImage image;
-    if (!image.LoadFile(path, wxBITMAP_TYPE_ANY) || assertions.Failed() || !image.IsOk() ||
-        image.GetWidth() <= 0 || image.GetHeight() <= 0) {
+    bool loaded = false;
+    try {
+        loaded = image.LoadFile(path, wxBITMAP_TYPE_ANY);
+    } catch (const std::bad_alloc&) {
+        // A decoder that cannot get the memory it wants throws; the picture is refused
+        // instead of the program ending.
+        loaded = false;
+    }
+    if (!loaded || assertions.Failed() || !image.IsOk() || image.GetWidth() <= 0 ||
+        image.GetHeight() <= 0) {
         return std::nullopt;
     }
     return image;

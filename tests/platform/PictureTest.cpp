@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <wx/bitmap.h>
@@ -11,6 +12,7 @@
 
 #include "platform/Picture.h"
 #include "support/GuiTest.h"
+#include "support/PictureBytes.h"
 #include "support/TempDir.h"
 
 using guitest::Rgb;
@@ -180,4 +182,38 @@ TEST_F(PictureTest, TgaFilesDeclaringMorePixelsThanTheyHoldAreRefusedBeforeDecod
     struct rusage after {};
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 200 * 1024) << "kilobytes taken while refusing";
+}
+
+// Files of a few dozen bytes whose headers declare images of hundreds of megapixels, or
+// more pixels than their bytes can hold: the decoders would allocate, and mostly clear,
+// the whole image first (up to gigabytes), and the IFF decoder would throw instead.
+TEST_F(PictureTest, FilesDeclaringHugeImagesAreRefusedBeforeDecoding) {
+    using namespace picturebytes;
+    const std::pair<const char*, std::string> files[] = {
+        {"huge.bmp", Bmp(15000, 15000, 16)},
+        {"short.bmp", Bmp(4000, 4000, 3 * 4000 * 10)},  // ten rows of four thousand
+        {"huge.jpg", Jpeg(60000, 60000)},
+        {"huge.pnm", Pnm(15000, 15000)},
+        {"short.pnm", Pnm(4000, 4000)},
+        {"huge.pcx", Pcx(15000, 15000)},
+        {"huge.tif", TiffHeader(false, 15000, 15000)},
+        {"huge.png", Png(15000, 15000)},
+        {"huge.iff", IffPicture(60000, 60000, "ANNO", "x")},
+        {"huge.ani", AnimatedCursor({IconFile(32, 32), IconFile(15000, 15000)})},
+    };
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    for (const auto& [name, bytes] : files) {
+        testsupport::WriteFile(Path(name), bytes);
+        EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path(name)))) << name;
+    }
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 100 * 1024) << "kilobytes taken while refusing";
+
+    // Raw files that hold every pixel they declare still load.
+    testsupport::WriteFile(Path("whole.bmp"), Bmp(40, 30, 40 * 3 * 30));
+    EXPECT_TRUE(CanLoadPicture(wxString::FromUTF8(Path("whole.bmp"))));
+    testsupport::WriteFile(Path("whole.pnm"), "P5\n4 2\n255\n" + std::string(8, '\x80'));
+    EXPECT_TRUE(CanLoadPicture(wxString::FromUTF8(Path("whole.pnm"))));
 }

@@ -1,0 +1,338 @@
+#include "platform/DeclaredPictureSize.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <string>
+
+namespace platform {
+
+namespace {
+
+// More parts (markers, chunks, directory entries) than a real file has before its image
+// header; a file that needs more to be walked through is not given to a decoder.
+constexpr int kMostPartsWalked = 10'000;
+// How far into a PNM file its width and height may lie, comments included.
+constexpr std::size_t kPnmHeaderRoom = 64 * 1024;
+// How far a JPEG reader skips stray bytes while looking for the next marker.
+constexpr std::size_t kJpegStrayRoom = 64 * 1024;
+
+// Reads numbers at offsets of the file; any read past its end marks the whole header as
+// unreadable and yields zeros from then on.
+class FileHeader {
+public:
+    FileHeader(const ReadFileBytes& read, std::uint64_t length) : m_read(read), m_length(length) {}
+
+    bool Bytes(std::uint64_t offset, unsigned char* into, std::size_t count) {
+        if (!m_ok || offset > m_length || count > m_length - offset ||
+            !m_read(offset, into, count)) {
+            m_ok = false;
+            std::memset(into, 0, count);
+        }
+        return m_ok;
+    }
+    bool Matches(std::uint64_t offset, const char* text, std::size_t count) {
+        std::string bytes(count, '\0');
+        if (offset > m_length || count > m_length - offset ||
+            !m_read(offset, reinterpret_cast<unsigned char*>(bytes.data()), count)) {
+            return false;  // a signature that is not there is no failure of the header
+        }
+        return std::memcmp(bytes.data(), text, count) == 0;
+    }
+    std::uint32_t Number(std::uint64_t offset, int size, bool bigEndian) {
+        unsigned char bytes[4] = {};
+        Bytes(offset, bytes, static_cast<std::size_t>(size));
+        std::uint32_t value = 0;
+        for (int i = 0; i < size; ++i) {
+            const int index = bigEndian ? i : size - 1 - i;
+            value = value << 8 | bytes[index];
+        }
+        return value;
+    }
+    std::uint32_t Le16(std::uint64_t offset) { return Number(offset, 2, false); }
+    std::uint32_t Le32(std::uint64_t offset) { return Number(offset, 4, false); }
+    std::uint32_t Be16(std::uint64_t offset) { return Number(offset, 2, true); }
+    std::uint32_t Be32(std::uint64_t offset) { return Number(offset, 4, true); }
+    unsigned Byte(std::uint64_t offset) { return Number(offset, 1, false); }
+
+    bool Ok() const { return m_ok; }
+    std::uint64_t Length() const { return m_length; }
+
+private:
+    const ReadFileBytes& m_read;
+    std::uint64_t m_length;
+    bool m_ok = true;
+};
+
+DeclaredPictureSize Size(std::uint64_t width, std::uint64_t height, double leastBytesPerPixel = 0) {
+    DeclaredPictureSize size;
+    size.width = width;
+    size.height = height;
+    size.leastBytesPerPixel = leastBytesPerPixel;
+    return size;
+}
+
+DeclaredPictureSize Unreadable() {
+    DeclaredPictureSize size;
+    size.unreadable = true;
+    return size;
+}
+
+// The finding as it stands once the header has been read: unreadable if a read failed.
+DeclaredPictureSize Checked(FileHeader& header, DeclaredPictureSize size) {
+    return header.Ok() ? size : Unreadable();
+}
+
+std::uint64_t PixelsOf(const DeclaredPictureSize& size) {
+    if (size.width != 0 && size.height > UINT64_MAX / size.width) {
+        return UINT64_MAX;
+    }
+    return size.width * size.height;
+}
+
+// Keeps the larger of two images (an unreadable one wins).
+void KeepLarger(DeclaredPictureSize& kept, const DeclaredPictureSize& other) {
+    if (other.unreadable || (!kept.unreadable && PixelsOf(other) > PixelsOf(kept))) {
+        kept = other;
+    }
+}
+
+std::uint64_t Magnitude(std::uint32_t value) {  // of a signed 32-bit field
+    const auto signedValue = static_cast<std::int32_t>(value);
+    return signedValue < 0 ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(signedValue))
+                           : static_cast<std::uint64_t>(signedValue);
+}
+
+const char kPngSignature[] = "\x89PNG\r\n\x1a\n";
+
+DeclaredPictureSize Png(FileHeader& header, std::uint64_t at) {
+    return Checked(header, Size(header.Be32(at + 16), header.Be32(at + 20)));
+}
+
+std::optional<DeclaredPictureSize> Bmp(FileHeader& header) {
+    const std::uint32_t infoSize = header.Le32(14);
+    if (infoSize == 12) {  // the old OS/2 header with 16-bit sizes, never compressed
+        return Checked(header, Size(header.Le16(18), header.Le16(20), header.Le16(24) / 8.0));
+    }
+    if (infoSize < 16) {
+        return std::nullopt;  // the decoder refuses it
+    }
+    const std::uint32_t bitsPerPixel = header.Le16(28);
+    const std::uint32_t compression = infoSize >= 20 ? header.Le32(30) : 0;
+    // Uncompressed rows (plain or with colour masks) hold every pixel in the file.
+    const bool raw = compression == 0 || compression == 3;
+    return Checked(header, Size(Magnitude(header.Le32(18)), Magnitude(header.Le32(22)),
+                                raw ? bitsPerPixel / 8.0 : 0));
+}
+
+// An icon or cursor file starting at the given offset: the largest image in it.
+DeclaredPictureSize Icons(FileHeader& header, std::uint64_t at) {
+    DeclaredPictureSize largest = Size(0, 0);
+    const std::uint32_t count = header.Le16(at + 4);
+    for (std::uint32_t i = 0; i < count && header.Ok(); ++i) {
+        const std::uint64_t image = at + header.Le32(at + 6 + 16 * i + 12);
+        if (header.Matches(image, kPngSignature, 8)) {
+            KeepLarger(largest, Png(header, image));
+        } else {
+            // A bitmap without its file header; its height counts the mask as well.
+            KeepLarger(largest, Checked(header, Size(Magnitude(header.Le32(image + 4)),
+                                                     Magnitude(header.Le32(image + 8)))));
+        }
+    }
+    return Checked(header, largest);
+}
+
+// An animated cursor: a RIFF file whose "fram" list holds one icon file per frame.
+DeclaredPictureSize AnimatedCursor(FileHeader& header) {
+    DeclaredPictureSize largest = Size(0, 0);
+    const std::uint64_t end = std::min<std::uint64_t>(header.Length(), 8 + header.Le32(4));
+    std::uint64_t chunk = 12;
+    int parts = 0;
+    while (chunk + 8 <= end && header.Ok()) {
+        if (++parts > kMostPartsWalked) {
+            return Unreadable();
+        }
+        const std::uint64_t size = header.Le32(chunk + 4);
+        const std::uint64_t next = chunk + 8 + size + (size & 1);
+        if (header.Matches(chunk, "LIST", 4) && header.Matches(chunk + 8, "fram", 4)) {
+            const std::uint64_t listEnd = std::min(next, end);
+            for (std::uint64_t frame = chunk + 12; frame + 8 <= listEnd && header.Ok();) {
+                if (++parts > kMostPartsWalked) {
+                    return Unreadable();
+                }
+                const std::uint64_t frameSize = header.Le32(frame + 4);
+                if (header.Matches(frame, "icon", 4)) {
+                    KeepLarger(largest, Icons(header, frame + 8));
+                }
+                frame += 8 + frameSize + (frameSize & 1);
+            }
+        }
+        chunk = next;
+    }
+    return Checked(header, largest);
+}
+
+DeclaredPictureSize Pcx(FileHeader& header) {
+    // Sizes as the decoder computes them, in unsigned arithmetic: a right edge left of the
+    // left edge makes a huge width, not a negative one.
+    const std::uint32_t width = header.Le16(8) - header.Le16(4) + 1;
+    const std::uint32_t height = header.Le16(10) - header.Le16(6) + 1;
+    // Every row is run-length coded; a run of two bytes gives at most 63 bytes.
+    const double bytesPerPixel = header.Byte(3) * header.Byte(65) / 8.0;
+    return Checked(header, Size(width, height, bytesPerPixel * 2 / 63));
+}
+
+// The width and height of a PNM file: the first two numbers after its magic, between
+// white space and comments.
+DeclaredPictureSize Pnm(FileHeader& header, char kind) {
+    const std::size_t room =
+        static_cast<std::size_t>(std::min<std::uint64_t>(header.Length(), kPnmHeaderRoom));
+    std::string text(room, '\0');
+    if (!header.Bytes(0, reinterpret_cast<unsigned char*>(text.data()), room)) {
+        return Unreadable();
+    }
+    std::uint64_t numbers[2] = {};
+    std::size_t at = 2;
+    for (std::uint64_t& number : numbers) {
+        while (at < text.size() &&
+               (std::isspace(static_cast<unsigned char>(text[at])) || text[at] == '#')) {
+            if (text[at] == '#') {
+                at = text.find_first_of("\r\n", at);
+                if (at == std::string::npos) {
+                    return Unreadable();
+                }
+            }
+            ++at;
+        }
+        if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) {
+            return Unreadable();
+        }
+        for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
+            number = std::min<std::uint64_t>(number * 10 + static_cast<unsigned>(text[at] - '0'),
+                                             UINT32_MAX);
+        }
+    }
+    // The fewest bytes a pixel takes in each kind: bits, grey levels, colours, as digits
+    // (each with at least a separator but the last) or as bytes.
+    static const double kBytesPerPixel[] = {1, 1, 3, 1.0 / 8, 1, 3};
+    return Size(numbers[0], numbers[1], kBytesPerPixel[kind - '1']);
+}
+
+std::optional<DeclaredPictureSize> Tiff(FileHeader& header, bool bigEndian) {
+    const std::uint64_t directory = header.Number(4, 4, bigEndian);
+    const std::uint32_t entries = header.Number(directory, 2, bigEndian);
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    for (std::uint32_t i = 0; i < entries && header.Ok(); ++i) {
+        const std::uint64_t entry = directory + 2 + 12 * static_cast<std::uint64_t>(i);
+        const std::uint32_t tag = header.Number(entry, 2, bigEndian);
+        if (tag != 256 && tag != 257) {
+            continue;
+        }
+        const std::uint32_t type = header.Number(entry + 2, 2, bigEndian);
+        const std::uint64_t value = type == 3   ? header.Number(entry + 8, 2, bigEndian)
+                                    : type == 4 ? header.Number(entry + 8, 4, bigEndian)
+                                                : 0;
+        (tag == 256 ? width : height) = value;
+    }
+    if (!header.Ok()) {
+        return Unreadable();
+    }
+    if (width == 0 || height == 0) {
+        return std::nullopt;  // the decoder refuses it
+    }
+    return Size(width, height);
+}
+
+// Walks the markers of a JPEG file up to its frame header, which holds the image size.
+std::optional<DeclaredPictureSize> Jpeg(FileHeader& header) {
+    std::uint64_t at = 2;
+    for (int parts = 0; parts < kMostPartsWalked; ++parts) {
+        // Stray bytes before a marker are skipped, as the decoder does.
+        const std::uint64_t strayEnd = at + kJpegStrayRoom;
+        while (header.Byte(at) != 0xFF && header.Ok() && at < strayEnd) {
+            ++at;
+        }
+        while (header.Byte(at + 1) == 0xFF && header.Ok() && at < strayEnd) {
+            ++at;  // fill bytes
+        }
+        if (!header.Ok() || at >= strayEnd) {
+            return Unreadable();
+        }
+        const unsigned marker = header.Byte(at + 1);
+        if (marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;  // markers without a length
+            continue;
+        }
+        if (marker == 0xD9 || marker == 0xDA) {
+            return std::nullopt;  // no frame before the data: the decoder refuses it
+        }
+        const bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            return Checked(header, Size(header.Be16(at + 7), header.Be16(at + 5)));
+        }
+        const std::uint32_t length = header.Be16(at + 2);
+        if (!header.Ok() || length < 2) {
+            return Unreadable();
+        }
+        at += 2 + length;
+    }
+    return Unreadable();
+}
+
+// An IFF picture: the size is in the bitmap header chunk.
+std::optional<DeclaredPictureSize> Iff(FileHeader& header) {
+    const std::uint64_t end = std::min<std::uint64_t>(header.Length(), 8 + header.Be32(4));
+    std::uint64_t chunk = 12;
+    for (int parts = 0; chunk + 8 <= end && header.Ok(); ++parts) {
+        if (parts >= kMostPartsWalked) {
+            return Unreadable();
+        }
+        if (header.Matches(chunk, "BMHD", 4)) {
+            return Checked(header, Size(header.Be16(chunk + 8), header.Be16(chunk + 10)));
+        }
+        const std::uint64_t size = header.Be32(chunk + 4);
+        chunk += 8 + size + (size & 1);
+    }
+    if (!header.Ok()) {
+        return Unreadable();
+    }
+    return std::nullopt;  // no bitmap header: the decoder refuses it
+}
+
+}  // namespace
+
+std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
+                                                           const ReadFileBytes& read,
+                                                           std::uint64_t fileLength) {
+    FileHeader header(read, fileLength);
+    switch (format) {
+        case PictureFormat::kPng:
+            return Png(header, 0);
+        case PictureFormat::kJpeg:
+            return Jpeg(header);
+        case PictureFormat::kBmp:
+            return Bmp(header);
+        case PictureFormat::kIcon:
+            return Icons(header, 0);
+        case PictureFormat::kAnimatedCursor:
+            return AnimatedCursor(header);
+        case PictureFormat::kTiff:
+            return Tiff(header, header.Matches(0, "MM", 2));
+        case PictureFormat::kIff:
+            return Iff(header);
+        case PictureFormat::kPnm: {
+            const unsigned kind = header.Byte(1);
+            if (!header.Ok() || kind < '1' || kind > '6') {
+                return Unreadable();
+            }
+            return Pnm(header, static_cast<char>(kind));
+        }
+        case PictureFormat::kPcx:
+            return Pcx(header);
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform

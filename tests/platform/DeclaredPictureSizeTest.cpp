@@ -1,0 +1,129 @@
+// The sizes read from picture headers, against files the widget library's own encoders
+// wrote and against headers made by hand.
+#include "platform/DeclaredPictureSize.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "support/GuiTest.h"
+#include "support/PictureBytes.h"
+#include "support/TempDir.h"
+
+using namespace platform;
+using namespace picturebytes;
+
+namespace {
+
+std::optional<DeclaredPictureSize> Declared(PictureFormat format, const std::string& bytes) {
+    const ReadFileBytes read = [&bytes](std::uint64_t offset, unsigned char* into,
+                                        std::size_t count) {
+        if (offset > bytes.size() || count > bytes.size() - offset) {
+            return false;
+        }
+        std::memcpy(into, bytes.data() + offset, count);
+        return true;
+    };
+    return ReadDeclaredPictureSize(format, read, bytes.size());
+}
+
+TEST(DeclaredPictureSizeTest, FilesWrittenByTheEncodersDeclareTheirOwnSize) {
+    testsupport::TempDir dir;
+    const std::pair<const char*, PictureFormat> kinds[] = {
+        {"png", PictureFormat::kPng},  {"jpg", PictureFormat::kJpeg}, {"bmp", PictureFormat::kBmp},
+        {"tif", PictureFormat::kTiff}, {"pnm", PictureFormat::kPnm},  {"pcx", PictureFormat::kPcx},
+        {"ico", PictureFormat::kIcon}, {"cur", PictureFormat::kIcon}};
+    for (const auto& [extension, format] : kinds) {
+        const std::string path = dir.File(std::string("p.") + extension);
+        guitest::WritePicture(path, 37, 23, [](int x, int y) {
+            return guitest::Rgb{static_cast<unsigned char>(x * 7), 90,
+                                static_cast<unsigned char>(y * 11)};
+        });
+        const std::string bytes = testsupport::ReadFile(path);
+        const std::optional<DeclaredPictureSize> size = Declared(format, bytes);
+        ASSERT_TRUE(size.has_value()) << extension;
+        EXPECT_FALSE(size->unreadable) << extension;
+        EXPECT_EQ(size->width, 37u) << extension;
+        if (format == PictureFormat::kIcon) {
+            EXPECT_EQ(size->height, 46u) << extension;  // the mask's rows count too
+        } else {
+            EXPECT_EQ(size->height, 23u) << extension;
+        }
+        // A bound on the bytes a pixel takes must hold for every real file.
+        EXPECT_LE(37 * 23 * size->leastBytesPerPixel, bytes.size()) << extension;
+    }
+}
+
+TEST(DeclaredPictureSizeTest, ChunkedFilesAreWalkedToTheImageHeader) {
+    // An IFF picture whose bitmap header follows another chunk of odd length.
+    const std::string iff = IffPicture(640, 480, "ANNO", "odd");
+    const auto iffSize = Declared(PictureFormat::kIff, iff);
+    ASSERT_TRUE(iffSize.has_value());
+    EXPECT_EQ(iffSize->width, 640u);
+    EXPECT_EQ(iffSize->height, 480u);
+
+    // An animated cursor: the largest of its frames counts.
+    const std::string cursor = AnimatedCursor({IconFile(32, 32), IconFile(4000, 3000)});
+    const auto cursorSize = Declared(PictureFormat::kAnimatedCursor, cursor);
+    ASSERT_TRUE(cursorSize.has_value());
+    EXPECT_EQ(cursorSize->width, 4000u);
+    EXPECT_EQ(cursorSize->height, 6000u);  // the mask's rows count too
+
+    // A JPEG frame header after stray bytes, fill bytes and a comment.
+    std::string jpeg(
+        "\xFF\xD8\xFF\xFE\x00\x05"
+        "abc",
+        9);
+    jpeg += std::string("\x00\x00\xFF\xFF\xFF\xC2\x00\x11\x08", 9) + Be16(200) + Be16(300);
+    const auto jpegSize = Declared(PictureFormat::kJpeg, jpeg);
+    ASSERT_TRUE(jpegSize.has_value());
+    EXPECT_FALSE(jpegSize->unreadable);
+    EXPECT_EQ(jpegSize->width, 300u);
+    EXPECT_EQ(jpegSize->height, 200u);
+
+    // Sizes stored as 16-bit or 32-bit numbers in either byte order.
+    const auto big = Declared(PictureFormat::kTiff, TiffHeader(true, 70000, 3));
+    const auto little = Declared(PictureFormat::kTiff, TiffHeader(false, 5, 70000));
+    ASSERT_TRUE(big && little);
+    EXPECT_EQ(std::make_pair(big->width, big->height),
+              std::make_pair(std::uint64_t{70000}, std::uint64_t{3}));
+    EXPECT_EQ(std::make_pair(little->width, little->height),
+              std::make_pair(std::uint64_t{5}, std::uint64_t{70000}));
+}
+
+TEST(DeclaredPictureSizeTest, HeadersThatCannotBeReadThroughAreUnreadable) {
+    // A segment whose length runs past the end of the file.
+    const std::string cut(
+        "\xFF\xD8\xFF\xE1\x40\x00"
+        "Exif",
+        10);
+    // More segments than any picture has before its frame header.
+    std::string manySegments("\xFF\xD8", 2);
+    for (int i = 0; i < 20000; ++i) {
+        manySegments += std::string("\xFF\xFE\x00\x02", 4);
+    }
+    const std::string strays = std::string("\xFF\xD8", 2) + std::string(70000, 'x');
+    const std::pair<PictureFormat, std::string> files[] = {
+        {PictureFormat::kJpeg, cut},
+        {PictureFormat::kJpeg, manySegments},
+        {PictureFormat::kJpeg, strays},
+        {PictureFormat::kPnm, "P6\n# a comment that never ends"},
+        {PictureFormat::kPnm, "P6\n640"},
+        {PictureFormat::kTiff, std::string("II*\0\xff\xff\x00\x00", 8)},
+        {PictureFormat::kPng, std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16)},
+        {PictureFormat::kIcon, std::string("\0\0\1\0\1\0", 6) + std::string(12, '\0') +
+                                   Le32(1000)},  // the image lies past the end
+    };
+    for (const auto& [format, bytes] : files) {
+        const auto size = Declared(format, bytes);
+        ASSERT_TRUE(size.has_value()) << bytes.substr(0, 16);
+        EXPECT_TRUE(size->unreadable) << bytes.substr(0, 16);
+    }
+    // A JPEG whose data starts before any frame header declares nothing: its decoder
+    // refuses it on its own.
+    EXPECT_FALSE(Declared(PictureFormat::kJpeg, std::string("\xFF\xD8\xFF\xDA\x00\x02", 6)));
+}
+
+}  // namespace
