@@ -142,36 +142,6 @@ DeclaredPictureSize Icons(FileHeader& header, std::uint64_t at) {
     return Checked(header, largest);
 }
 
-// An animated cursor: a RIFF file whose "fram" list holds one icon file per frame.
-DeclaredPictureSize AnimatedCursor(FileHeader& header) {
-    DeclaredPictureSize largest = Size(0, 0);
-    const std::uint64_t end = std::min<std::uint64_t>(header.Length(), 8 + header.Le32(4));
-    std::uint64_t chunk = 12;
-    int parts = 0;
-    while (chunk + 8 <= end && header.Ok()) {
-        if (++parts > kMostPartsWalked) {
-            return Unreadable();
-        }
-        const std::uint64_t size = header.Le32(chunk + 4);
-        const std::uint64_t next = chunk + 8 + size + (size & 1);
-        if (header.Matches(chunk, "LIST", 4) && header.Matches(chunk + 8, "fram", 4)) {
-            const std::uint64_t listEnd = std::min(next, end);
-            for (std::uint64_t frame = chunk + 12; frame + 8 <= listEnd && header.Ok();) {
-                if (++parts > kMostPartsWalked) {
-                    return Unreadable();
-                }
-                const std::uint64_t frameSize = header.Le32(frame + 4);
-                if (header.Matches(frame, "icon", 4)) {
-                    KeepLarger(largest, Icons(header, frame + 8));
-                }
-                frame += 8 + frameSize + (frameSize & 1);
-            }
-        }
-        chunk = next;
-    }
-    return Checked(header, largest);
-}
-
 DeclaredPictureSize Pcx(FileHeader& header) {
     // Sizes as the decoder computes them, in unsigned arithmetic: a right edge left of the
     // left edge makes a huge width, not a negative one.
@@ -316,8 +286,6 @@ std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
             return Bmp(header);
         case PictureFormat::kIcon:
             return Icons(header, 0);
-        case PictureFormat::kAnimatedCursor:
-            return AnimatedCursor(header);
         case PictureFormat::kTiff:
             return Tiff(header, header.Matches(0, "MM", 2));
         case PictureFormat::kIff:

@@ -88,8 +88,6 @@ bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
         case wxBITMAP_TYPE_ICO:
         case wxBITMAP_TYPE_CUR:
             return DeclaredSizeIsSound(PictureFormat::kIcon, file, length);
-        case wxBITMAP_TYPE_ANI:
-            return DeclaredSizeIsSound(PictureFormat::kAnimatedCursor, file, length);
         case wxBITMAP_TYPE_TIFF:
             return DeclaredSizeIsSound(PictureFormat::kTiff, file, length);
         case wxBITMAP_TYPE_IFF:
@@ -179,8 +177,22 @@ std::optional<wxImage> Decode(const wxString& path) {
 
 // Lays the picture on white where it is transparent.
 void FlattenOnWhite(wxImage& image) {
-    if (image.HasMask()) {
+    if (image.HasMask() && !image.HasAlpha()) {
         image.InitAlpha();  // turns the mask into alpha
+    } else if (image.HasMask()) {
+        // Both (the cursor decoder gives such images): a masked pixel is transparent
+        // whatever its alpha says. The widget library would assert on InitAlpha here.
+        const unsigned char mask[3] = {image.GetMaskRed(), image.GetMaskGreen(),
+                                       image.GetMaskBlue()};
+        const unsigned char* pixel = image.GetData();
+        unsigned char* alpha = image.GetAlpha();
+        const long pixels = static_cast<long>(image.GetWidth()) * image.GetHeight();
+        for (long i = 0; i < pixels; ++i, pixel += 3) {
+            if (pixel[0] == mask[0] && pixel[1] == mask[1] && pixel[2] == mask[2]) {
+                alpha[i] = 0;
+            }
+        }
+        image.SetMask(false);
     }
     if (!image.HasAlpha()) {
         return;
@@ -204,6 +216,11 @@ void EnablePictureDecoders() {
     static bool enabled = false;
     if (!enabled) {
         wxInitAllImageHandlers();
+        // Animated cursors are no pictures to show, and the widget library's decoder for
+        // them reads outside its frames on malformed files: such files are not pictures here.
+        if (wxImageHandler* cursors = wxImage::FindHandler(wxBITMAP_TYPE_ANI)) {
+            wxImage::RemoveHandler(cursors->GetName());
+        }
         enabled = true;
     }
 }

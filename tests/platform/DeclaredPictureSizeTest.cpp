@@ -64,13 +64,6 @@ TEST(DeclaredPictureSizeTest, ChunkedFilesAreWalkedToTheImageHeader) {
     EXPECT_EQ(iffSize->width, 640u);
     EXPECT_EQ(iffSize->height, 480u);
 
-    // An animated cursor: the largest of its frames counts.
-    const std::string cursor = AnimatedCursor({IconFile(32, 32), IconFile(4000, 3000)});
-    const auto cursorSize = Declared(PictureFormat::kAnimatedCursor, cursor);
-    ASSERT_TRUE(cursorSize.has_value());
-    EXPECT_EQ(cursorSize->width, 4000u);
-    EXPECT_EQ(cursorSize->height, 6000u);  // the mask's rows count too
-
     // A JPEG frame header after stray bytes, fill bytes and a comment.
     std::string jpeg(
         "\xFF\xD8\xFF\xFE\x00\x05"

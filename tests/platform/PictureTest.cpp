@@ -184,6 +184,24 @@ TEST_F(PictureTest, TgaFilesDeclaringMorePixelsThanTheyHoldAreRefusedBeforeDecod
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 200 * 1024) << "kilobytes taken while refusing";
 }
 
+// A 32-bit icon carries both an alpha channel and a transparency mask once decoded; the
+// picture is laid on white by its alpha (this once raised an assertion of the library).
+TEST_F(PictureTest, IconWithAlphaAndMaskIsLaidOnWhite) {
+    std::string icon = std::string("\0\0\1\0\1\0\4\4\0\0\1\0\x20\0", 14) +
+                       picturebytes::Le32(40 + 64 + 16) + picturebytes::Le32(22);
+    icon += picturebytes::Le32(40) + picturebytes::Le32(4) + picturebytes::Le32(8) +
+            std::string("\1\0\x20\0", 4) + std::string(24, '\0');
+    icon += std::string(64, '\x80') + std::string(16, '\0');  // grey, half covering; no mask bit
+    testsupport::WriteFile(Path("half.ico"), icon);
+    const std::optional<wxImage> image = RenderPicture(wxString::FromUTF8(Path("half.ico")));
+    ASSERT_TRUE(image.has_value());
+    EXPECT_FALSE(image->HasAlpha());
+    EXPECT_FALSE(image->HasMask());
+    const Rgb blended = BlockPixel(Block(*image), 64, 64);
+    EXPECT_EQ(blended.r, (128 * 128 + 255 * 127 + 127) / 255);
+    EXPECT_EQ(blended.g, blended.r);
+}
+
 // Files of a few dozen bytes whose headers declare images of hundreds of megapixels, or
 // more pixels than their bytes can hold: the decoders would allocate, and mostly clear,
 // the whole image first (up to gigabytes), and the IFF decoder would throw instead.
@@ -199,7 +217,7 @@ TEST_F(PictureTest, FilesDeclaringHugeImagesAreRefusedBeforeDecoding) {
         {"huge.tif", TiffHeader(false, 15000, 15000)},
         {"huge.png", Png(15000, 15000)},
         {"huge.iff", IffPicture(60000, 60000, "ANNO", "x")},
-        {"huge.ani", AnimatedCursor({IconFile(32, 32), IconFile(15000, 15000)})},
+        {"huge.ico", IconFile(15000, 15000)},
     };
     struct rusage before {};
     ::getrusage(RUSAGE_SELF, &before);

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace picturebytes {
 
@@ -104,23 +103,6 @@ inline std::string IconFile(std::uint32_t width, std::uint32_t height) {
         Le32(40) + Le32(width) + Le32(height * 2) + Le16(1) + Le16(32) + std::string(24, '\0');
     return std::string("\0\0\1\0\1\0", 6) + std::string(4, '\0') + Le16(1) + Le16(32) +
            Le32(static_cast<std::uint32_t>(bitmap.size())) + Le32(22) + bitmap;
-}
-
-// An animated cursor with one frame per icon file.
-inline std::string AnimatedCursor(const std::vector<std::string>& icons) {
-    std::string frames = "fram";
-    for (const std::string& icon : icons) {
-        frames += "icon" + Le32(static_cast<std::uint32_t>(icon.size())) + icon;
-        if (icon.size() % 2 != 0) {
-            frames += '\0';
-        }
-    }
-    const std::string header =
-        "anih" + Le32(36) + Le32(36) + Le32(static_cast<std::uint32_t>(icons.size())) +
-        Le32(static_cast<std::uint32_t>(icons.size())) + std::string(16, '\0') + Le32(1) + Le32(1);
-    const std::string body =
-        "ACON" + header + "LIST" + Le32(static_cast<std::uint32_t>(frames.size())) + frames;
-    return "RIFF" + Le32(static_cast<std::uint32_t>(body.size())) + body;
 }
 
 }  // namespace picturebytes
