@@ -153,7 +153,7 @@ DeclaredPictureSize Pcx(FileHeader& header) {
 }
 
 // The width and height of a PNM file: the first two numbers after its magic, between
-// white space and comments.
+// white space and comments; a header without a sound largest sample value is unreadable.
 DeclaredPictureSize Pnm(FileHeader& header, char kind) {
     const std::size_t room =
         static_cast<std::size_t>(std::min<std::uint64_t>(header.Length(), kPnmHeaderRoom));
@@ -161,9 +161,14 @@ DeclaredPictureSize Pnm(FileHeader& header, char kind) {
     if (!header.Bytes(0, reinterpret_cast<unsigned char*>(text.data()), room)) {
         return Unreadable();
     }
-    std::uint64_t numbers[2] = {};
+    // Width, height and, but for the two kinds of bitmaps, the largest sample value.
+    const bool bitmap = kind == '1' || kind == '4';
+    std::uint64_t numbers[3] = {};
     std::size_t at = 2;
     for (std::uint64_t& number : numbers) {
+        if (bitmap && &number == &numbers[2]) {
+            break;
+        }
         while (at < text.size() &&
                (std::isspace(static_cast<unsigned char>(text[at])) || text[at] == '#')) {
             if (text[at] == '#') {
@@ -181,6 +186,10 @@ DeclaredPictureSize Pnm(FileHeader& header, char kind) {
             number = std::min<std::uint64_t>(number * 10 + static_cast<unsigned>(text[at] - '0'),
                                              UINT32_MAX);
         }
+    }
+    // The decoder divides by the largest sample value.
+    if (!bitmap && (numbers[2] == 0 || numbers[2] > 65535)) {
+        return Unreadable();
     }
     // The fewest bytes a pixel takes in each kind: bits, grey levels, colours, as digits
     // (each with at least a separator but the last) or as bytes.

@@ -22,8 +22,8 @@ struct DeclaredPictureSize {
     // The fewest file bytes that can hold one pixel of the declared image (its encoding at
     // its densest); 0 when the data is compressed in a way that gives no useful bound.
     double leastBytesPerPixel = 0;
-    // The header could not be read through (cut short, or a walk over too many parts): the
-    // decoder should not be given the file.
+    // The header could not be read through (cut short, a walk over too many parts, a value
+    // the decoder cannot work with): the decoder should not be given the file.
     bool unreadable = false;
 };
 
