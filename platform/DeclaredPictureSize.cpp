@@ -260,26 +260,6 @@ std::optional<DeclaredPictureSize> Jpeg(FileHeader& header) {
     return Unreadable();
 }
 
-// An IFF picture: the size is in the bitmap header chunk.
-std::optional<DeclaredPictureSize> Iff(FileHeader& header) {
-    const std::uint64_t end = std::min<std::uint64_t>(header.Length(), 8 + header.Be32(4));
-    std::uint64_t chunk = 12;
-    for (int parts = 0; chunk + 8 <= end && header.Ok(); ++parts) {
-        if (parts >= kMostPartsWalked) {
-            return Unreadable();
-        }
-        if (header.Matches(chunk, "BMHD", 4)) {
-            return Checked(header, Size(header.Be16(chunk + 8), header.Be16(chunk + 10)));
-        }
-        const std::uint64_t size = header.Be32(chunk + 4);
-        chunk += 8 + size + (size & 1);
-    }
-    if (!header.Ok()) {
-        return Unreadable();
-    }
-    return std::nullopt;  // no bitmap header: the decoder refuses it
-}
-
 }  // namespace
 
 std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
@@ -297,8 +277,6 @@ std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
             return Icons(header, 0);
         case PictureFormat::kTiff:
             return Tiff(header, header.Matches(0, "MM", 2));
-        case PictureFormat::kIff:
-            return Iff(header);
         case PictureFormat::kPnm: {
             const unsigned kind = header.Byte(1);
             if (!header.Ok() || kind < '1' || kind > '6') {

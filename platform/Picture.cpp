@@ -90,8 +90,6 @@ bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
             return DeclaredSizeIsSound(PictureFormat::kIcon, file, length);
         case wxBITMAP_TYPE_TIFF:
             return DeclaredSizeIsSound(PictureFormat::kTiff, file, length);
-        case wxBITMAP_TYPE_IFF:
-            return DeclaredSizeIsSound(PictureFormat::kIff, file, length);
         case wxBITMAP_TYPE_PNM:
             return DeclaredSizeIsSound(PictureFormat::kPnm, file, length);
         case wxBITMAP_TYPE_PCX:
@@ -216,10 +214,13 @@ void EnablePictureDecoders() {
     static bool enabled = false;
     if (!enabled) {
         wxInitAllImageHandlers();
-        // Animated cursors are no pictures to show, and the widget library's decoder for
-        // them reads outside its frames on malformed files: such files are not pictures here.
-        if (wxImageHandler* cursors = wxImage::FindHandler(wxBITMAP_TYPE_ANI)) {
-            wxImage::RemoveHandler(cursors->GetName());
+        // Animated cursors and Amiga IFF pictures are not decoded: the widget library's
+        // decoders for them read outside their buffers on malformed files, and neither is a
+        // picture anybody would choose here.
+        for (const wxBitmapType type : {wxBITMAP_TYPE_ANI, wxBITMAP_TYPE_IFF}) {
+            if (wxImageHandler* handler = wxImage::FindHandler(type)) {
+                wxImage::RemoveHandler(handler->GetName());
+            }
         }
         enabled = true;
     }

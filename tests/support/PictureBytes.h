@@ -81,22 +81,6 @@ inline std::string TiffHeader(bool bigEndian, std::uint32_t width, std::uint32_t
     return bytes + n32(0);
 }
 
-// An IFF picture with another chunk before its bitmap header and a little body.
-inline std::string IffPicture(std::uint32_t width, std::uint32_t height, const char* otherId,
-                              const std::string& otherData) {
-    const std::string header = Be16(width) + Be16(height) + Be16(0) + Be16(0) +
-                               std::string("\x18\x00\x00\x00\x00\x00\x01\x01", 8) + Be16(width) +
-                               Be16(height);
-    std::string other =
-        std::string(otherId, 4) + Be32(static_cast<std::uint32_t>(otherData.size())) + otherData;
-    if (otherData.size() % 2 != 0) {
-        other += '\0';
-    }
-    const std::string form =
-        "ILBM" + other + "BMHD" + Be32(20) + header + "BODY" + Be32(16) + std::string(16, '\0');
-    return "FORM" + Be32(static_cast<std::uint32_t>(form.size())) + form;
-}
-
 // An icon file with one bitmap image of the given size (its height counted once).
 inline std::string IconFile(std::uint32_t width, std::uint32_t height) {
     const std::string bitmap =
