@@ -152,8 +152,11 @@ DeclaredPictureSize Pcx(FileHeader& header) {
     return Checked(header, Size(width, height, bytesPerPixel * 2 / 63));
 }
 
-// The width and height of a PNM file: the first two numbers after its magic, between
-// white space and comments; a header without a sound largest sample value is unreadable.
+// The width and height of a PNM file. Its header is read as the format defines it: the
+// magic, then width, height and (but for the two kinds of bitmaps) the largest sample
+// value, each a number standing alone between white space and comments. The widget
+// library's reader is looser and can end up dividing by a largest value of 0, so a header
+// that is not well formed, or whose sizes or largest value are 0, is unreadable here.
 DeclaredPictureSize Pnm(FileHeader& header, char kind) {
     const std::size_t room =
         static_cast<std::size_t>(std::min<std::uint64_t>(header.Length(), kPnmHeaderRoom));
@@ -161,16 +164,19 @@ DeclaredPictureSize Pnm(FileHeader& header, char kind) {
     if (!header.Bytes(0, reinterpret_cast<unsigned char*>(text.data()), room)) {
         return Unreadable();
     }
-    // Width, height and, but for the two kinds of bitmaps, the largest sample value.
+    const auto separates = [&text](std::size_t at) {
+        return at < text.size() &&
+               (std::isspace(static_cast<unsigned char>(text[at])) || text[at] == '#');
+    };
     const bool bitmap = kind == '1' || kind == '4';
+    const int count = bitmap ? 2 : 3;
     std::uint64_t numbers[3] = {};
     std::size_t at = 2;
-    for (std::uint64_t& number : numbers) {
-        if (bitmap && &number == &numbers[2]) {
-            break;
+    for (int i = 0; i < count; ++i) {
+        if (!separates(at)) {
+            return Unreadable();
         }
-        while (at < text.size() &&
-               (std::isspace(static_cast<unsigned char>(text[at])) || text[at] == '#')) {
+        while (separates(at)) {
             if (text[at] == '#') {
                 at = text.find_first_of("\r\n", at);
                 if (at == std::string::npos) {
@@ -183,12 +189,14 @@ DeclaredPictureSize Pnm(FileHeader& header, char kind) {
             return Unreadable();
         }
         for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
-            number = std::min<std::uint64_t>(number * 10 + static_cast<unsigned>(text[at] - '0'),
-                                             UINT32_MAX);
+            numbers[i] = std::min<std::uint64_t>(
+                numbers[i] * 10 + static_cast<unsigned>(text[at] - '0'), UINT32_MAX);
         }
     }
-    // The decoder divides by the largest sample value.
-    if (!bitmap && (numbers[2] == 0 || numbers[2] > 65535)) {
+    // The pixel data follow a single white-space character.
+    if (at >= text.size() || !std::isspace(static_cast<unsigned char>(text[at])) ||
+        numbers[0] == 0 || numbers[1] == 0 ||
+        (!bitmap && (numbers[2] == 0 || numbers[2] > 65535))) {
         return Unreadable();
     }
     // The fewest bytes a pixel takes in each kind: bits, grey levels, colours, as digits
