@@ -31,7 +31,9 @@ bool TgaSizeIsSound(wxFFile& file, wxFileOffset length) {
     unsigned char header[18] = {};
     if (length < static_cast<wxFileOffset>(sizeof header) || !file.Seek(0) ||
         file.Read(header, sizeof header) != sizeof header) {
-        return true;  // the decoder refuses it by itself
+        // Shorter than its header: the decoder would read the size from whatever its stream
+        // gives past the end.
+        return false;
     }
     const std::uint64_t width = header[12] | header[13] << 8;
     const std::uint64_t height = header[14] | header[15] << 8;

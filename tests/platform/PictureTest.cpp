@@ -176,9 +176,15 @@ TEST_F(PictureTest, TgaFilesDeclaringMorePixelsThanTheyHoldAreRefusedBeforeDecod
         "\x20\xff\x00\xff\x46\x36\x74\x00",
         24);
     testsupport::WriteFile(Path("huge.tga"), huge);
+    // Seventeen bytes, one short of a header, that the decoder read as 20,481 by 24,832.
+    testsupport::WriteFile(Path("short.tga"),
+                           std::string("\x01\x00\x01\x50\x00\x61\x00\x87\x01\x00\x01\x50\x00"
+                                       "\x61\x00\x87\x20",
+                                       17));
     struct rusage before {};
     ::getrusage(RUSAGE_SELF, &before);
     EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("huge.tga"))));
+    EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("short.tga"))));
     struct rusage after {};
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 200 * 1024) << "kilobytes taken while refusing";
