@@ -1,7 +1,6 @@
 #include "platform/DeclaredPictureSize.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <string>
 
@@ -12,8 +11,6 @@ namespace {
 // More parts (markers, chunks, directory entries) than a real file has before its image
 // header; a file that needs more to be walked through is not given to a decoder.
 constexpr int kMostPartsWalked = 10'000;
-// How far into a PNM file its width and height may lie, comments included.
-constexpr std::size_t kPnmHeaderRoom = 64 * 1024;
 // How far a JPEG reader skips stray bytes while looking for the next marker.
 constexpr std::size_t kJpegStrayRoom = 64 * 1024;
 
@@ -152,59 +149,6 @@ DeclaredPictureSize Pcx(FileHeader& header) {
     return Checked(header, Size(width, height, bytesPerPixel * 2 / 63));
 }
 
-// The width and height of a PNM file. Its header is read as the format defines it: the
-// magic, then width, height and (but for the two kinds of bitmaps) the largest sample
-// value, each a number standing alone between white space and comments. The widget
-// library's reader is looser and can end up dividing by a largest value of 0, so a header
-// that is not well formed, or whose sizes or largest value are 0, is unreadable here.
-DeclaredPictureSize Pnm(FileHeader& header, char kind) {
-    const std::size_t room =
-        static_cast<std::size_t>(std::min<std::uint64_t>(header.Length(), kPnmHeaderRoom));
-    std::string text(room, '\0');
-    if (!header.Bytes(0, reinterpret_cast<unsigned char*>(text.data()), room)) {
-        return Unreadable();
-    }
-    const auto separates = [&text](std::size_t at) {
-        return at < text.size() &&
-               (std::isspace(static_cast<unsigned char>(text[at])) || text[at] == '#');
-    };
-    const bool bitmap = kind == '1' || kind == '4';
-    const int count = bitmap ? 2 : 3;
-    std::uint64_t numbers[3] = {};
-    std::size_t at = 2;
-    for (int i = 0; i < count; ++i) {
-        if (!separates(at)) {
-            return Unreadable();
-        }
-        while (separates(at)) {
-            if (text[at] == '#') {
-                at = text.find_first_of("\r\n", at);
-                if (at == std::string::npos) {
-                    return Unreadable();
-                }
-            }
-            ++at;
-        }
-        if (at >= text.size() || !std::isdigit(static_cast<unsigned char>(text[at]))) {
-            return Unreadable();
-        }
-        for (; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at) {
-            numbers[i] = std::min<std::uint64_t>(
-                numbers[i] * 10 + static_cast<unsigned>(text[at] - '0'), UINT32_MAX);
-        }
-    }
-    // The pixel data follow a single white-space character.
-    if (at >= text.size() || !std::isspace(static_cast<unsigned char>(text[at])) ||
-        numbers[0] == 0 || numbers[1] == 0 ||
-        (!bitmap && (numbers[2] == 0 || numbers[2] > 65535))) {
-        return Unreadable();
-    }
-    // The fewest bytes a pixel takes in each kind: bits, grey levels, colours, as digits
-    // (each with at least a separator but the last) or as bytes.
-    static const double kBytesPerPixel[] = {1, 1, 3, 1.0 / 8, 1, 3};
-    return Size(numbers[0], numbers[1], kBytesPerPixel[kind - '1']);
-}
-
 std::optional<DeclaredPictureSize> Tiff(FileHeader& header, bool bigEndian) {
     const std::uint64_t directory = header.Number(4, 4, bigEndian);
     const std::uint32_t entries = header.Number(directory, 2, bigEndian);
@@ -285,13 +229,6 @@ std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
             return Icons(header, 0);
         case PictureFormat::kTiff:
             return Tiff(header, header.Matches(0, "MM", 2));
-        case PictureFormat::kPnm: {
-            const unsigned kind = header.Byte(1);
-            if (!header.Ok() || kind < '1' || kind > '6') {
-                return Unreadable();
-            }
-            return Pnm(header, static_cast<char>(kind));
-        }
         case PictureFormat::kPcx:
             return Pcx(header);
     }

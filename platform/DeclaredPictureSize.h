@@ -28,7 +28,7 @@ struct DeclaredPictureSize {
 };
 
 // The kinds of file whose headers are read here (GIF and TGA files are checked elsewhere).
-enum class PictureFormat { kPng, kJpeg, kBmp, kIcon, kTiff, kPnm, kPcx };
+enum class PictureFormat { kPng, kJpeg, kBmp, kIcon, kTiff, kPcx };
 
 // The largest image the file declares, read as the given kind of file (the kind whose
 // decoder would be given the file); nothing when the header declares no image, which the

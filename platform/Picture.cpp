@@ -92,8 +92,6 @@ bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
             return DeclaredSizeIsSound(PictureFormat::kIcon, file, length);
         case wxBITMAP_TYPE_TIFF:
             return DeclaredSizeIsSound(PictureFormat::kTiff, file, length);
-        case wxBITMAP_TYPE_PNM:
-            return DeclaredSizeIsSound(PictureFormat::kPnm, file, length);
         case wxBITMAP_TYPE_PCX:
             return DeclaredSizeIsSound(PictureFormat::kPcx, file, length);
         default:
@@ -216,10 +214,10 @@ void EnablePictureDecoders() {
     static bool enabled = false;
     if (!enabled) {
         wxInitAllImageHandlers();
-        // Animated cursors and Amiga IFF pictures are not decoded: the widget library's
-        // decoders for them read outside their buffers on malformed files, and neither is a
-        // picture anybody would choose here.
-        for (const wxBitmapType type : {wxBITMAP_TYPE_ANI, wxBITMAP_TYPE_IFF}) {
+        // Animated cursors, Amiga IFF and PNM pictures are not decoded: the widget library's
+        // decoders for them read outside their buffers or divide by zero on malformed files,
+        // and none of them is a picture anybody would choose here.
+        for (const wxBitmapType type : {wxBITMAP_TYPE_ANI, wxBITMAP_TYPE_IFF, wxBITMAP_TYPE_PNM}) {
             if (wxImageHandler* handler = wxImage::FindHandler(type)) {
                 wxImage::RemoveHandler(handler->GetName());
             }

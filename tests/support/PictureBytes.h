@@ -36,11 +36,6 @@ inline std::string Jpeg(std::uint32_t width, std::uint32_t height) {
            std::string(16, '\0');
 }
 
-inline std::string Pnm(std::uint32_t width, std::uint32_t height) {
-    return "P6\n# made by hand\n" + std::to_string(width) + " " + std::to_string(height) +
-           "\n255\n" + std::string(16, '\0');
-}
-
 // An 8-bit, three-plane PCX header with a little data.
 inline std::string Pcx(std::uint32_t width, std::uint32_t height) {
     std::string header(128, '\0');
