@@ -18,9 +18,11 @@ std::uint64_t LittleEndian16(const std::string& bytes, std::size_t pos) {
            static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[pos + 1])) << 8;
 }
 
-// Walks a chain of data sub-blocks at pos, appending their data to *data unless it is null;
-// false when the file ends inside the chain.
-bool ReadGifSubBlocks(const std::string& bytes, std::size_t& pos, std::string* data) {
+// Walks a chain of data sub-blocks at pos, appending their data to *data unless it is null
+// (and noting in *lastBlockStart where the data of the last sub-block begins there); false
+// when the file ends inside the chain.
+bool ReadGifSubBlocks(const std::string& bytes, std::size_t& pos, std::string* data,
+                      std::size_t* lastBlockStart = nullptr) {
     for (;;) {
         if (pos >= bytes.size()) {
             return false;
@@ -33,6 +35,9 @@ bool ReadGifSubBlocks(const std::string& bytes, std::size_t& pos, std::string* d
             return false;
         }
         if (data != nullptr) {
+            if (lastBlockStart != nullptr) {
+                *lastBlockStart = data->size();
+            }
             data->append(bytes, pos, length);
         }
         pos += length;
@@ -40,9 +45,13 @@ bool ReadGifSubBlocks(const std::string& bytes, std::size_t& pos, std::string* d
 }
 
 // True when data is a GIF code stream (codes of growing width from codeSize + 1 bits, least
-// significant bit first) that yields exactly `pixels` pixels and then the end code.
-// A code may only name a string already in the table or the one about to be added.
-bool GifCodesAreSound(const std::string& data, unsigned codeSize, std::uint64_t pixels) {
+// significant bit first) that yields exactly `pixels` pixels and then the end code, which
+// lies in the last sub-block (its data starting at lastBlockStart): the decoder stops at
+// the end code and takes a sub-block after it for the next block of the file, and leaks the
+// frame when that fails. A code may only name a string already in the table or the one
+// about to be added.
+bool GifCodesAreSound(const std::string& data, std::size_t lastBlockStart, unsigned codeSize,
+                      std::uint64_t pixels) {
     constexpr unsigned kMaxCodes = 4096;
     const unsigned clear = 1u << codeSize;
     const unsigned end = clear + 1;
@@ -73,7 +82,7 @@ bool GifCodesAreSound(const std::string& data, unsigned codeSize, std::uint64_t 
             continue;
         }
         if (code == end) {
-            return produced == pixels;
+            return produced == pixels && at > lastBlockStart;
         }
         std::uint64_t length = 0;
         if (!havePrevious) {
@@ -166,8 +175,9 @@ bool GifIsSound(const std::string& bytes) {
                 return false;
             }
             std::string data;
-            if (!ReadGifSubBlocks(bytes, pos, &data) ||
-                !GifCodesAreSound(data, codeSize, width * height)) {
+            std::size_t lastBlockStart = 0;
+            if (!ReadGifSubBlocks(bytes, pos, &data, &lastBlockStart) ||
+                !GifCodesAreSound(data, lastBlockStart, codeSize, width * height)) {
                 return false;
             }
         } else {

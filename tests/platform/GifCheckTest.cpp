@@ -38,6 +38,16 @@ TEST(GifCheckTest, CodeStreamsMustYieldTheFramesPixelsAndEnd) {
     EXPECT_FALSE(GifIsSound(Gif(2, 1, "\x84\x0b"))) << "more pixels than the frame holds";
     EXPECT_FALSE(GifIsSound(Gif(2, 1, "\x44\x01"))) << "fewer pixels than the frame holds";
     EXPECT_FALSE(GifIsSound(Gif(2, 1, "\xc4\x0b"))) << "code 7 names no string yet";
+
+    // The end code in the first of two sub-blocks: the decoder would take the second one
+    // for the next block of the file.
+    std::string split = Gif(1, 1, "\x44\x49");
+    split.insert(split.size() - 2, std::string("\x02\xab\xab", 3));
+    EXPECT_FALSE(GifIsSound(split)) << "a sub-block after the end code";
+    // The same codes with the end code in the last sub-block.
+    std::string whole = Gif(1, 1, "\x44");
+    whole.insert(whole.size() - 2, std::string("\x01\x01", 2));
+    EXPECT_TRUE(GifIsSound(whole));
     EXPECT_FALSE(GifIsSound(Gif(1, 1, "\x04"))) << "no end code";
     EXPECT_FALSE(GifIsSound(Gif(1, 1, "\x74\x01"))) << "a table code right after the clear";
     EXPECT_FALSE(GifIsSound(Gif(1, 1, "\x44\x01", 0))) << "smallest code size 0";
