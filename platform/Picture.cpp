@@ -26,13 +26,25 @@ namespace {
 constexpr std::uint64_t kMaxDeclaredPixels = 50'000'000;
 
 // False for a TGA file that declares more pixels than allowed, or more than its bytes can
-// hold (a run-length packet holds at most 128 pixels in at least two bytes).
-bool TgaSizeIsSound(wxFFile& file, wxFileOffset length) {
+// hold (a run-length packet holds at most 128 pixels in at least two bytes), and for a
+// colour-mapped one without a colour map, whose missing map the decoder reads through a
+// null pointer.
+bool TgaHeaderIsSound(wxFFile& file, wxFileOffset length) {
     unsigned char header[18] = {};
     if (length < static_cast<wxFileOffset>(sizeof header) || !file.Seek(0) ||
         file.Read(header, sizeof header) != sizeof header) {
         // Shorter than its header: the decoder would read the size from whatever its stream
         // gives past the end.
+        return false;
+    }
+    const unsigned mapType = header[1];
+    const bool colourMapped = (header[2] & ~8u) == 1;
+    const unsigned mapLength = header[5] | header[6] << 8;
+    const unsigned mapEntryBits = header[7];
+    const bool mapIsSound =
+        mapType == 1 && mapLength > 0 &&
+        (mapEntryBits == 15 || mapEntryBits == 16 || mapEntryBits == 24 || mapEntryBits == 32);
+    if (mapType > 1 || (colourMapped && (!mapIsSound || header[16] != 8))) {
         return false;
     }
     const std::uint64_t width = header[12] | header[13] << 8;
@@ -80,7 +92,7 @@ bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
         case wxBITMAP_TYPE_GIF:
             return GifFileIsSound(file, length);
         case wxBITMAP_TYPE_TGA:
-            return TgaSizeIsSound(file, length);
+            return TgaHeaderIsSound(file, length);
         case wxBITMAP_TYPE_PNG:
             return DeclaredSizeIsSound(PictureFormat::kPng, file, length);
         case wxBITMAP_TYPE_JPEG:

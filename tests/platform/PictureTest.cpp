@@ -185,6 +185,21 @@ TEST_F(PictureTest, TgaFilesDeclaringMorePixelsThanTheyHoldAreRefusedBeforeDecod
     ::getrusage(RUSAGE_SELF, &before);
     EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("huge.tga"))));
     EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("short.tga"))));
+
+    // Colour-mapped, 2 by 1: with its colour map it loads; without one (map type 0) the
+    // decoder read the missing map through a null pointer.
+    const std::string mapped(
+        "\x00\x01\x01\x00\x00\x02\x00\x18\x00\x00\x00\x00\x02\x00\x01\x00"
+        "\x08\x00",
+        18);
+    const std::string map("\x00\x00\xff\xff\x00\x00", 6);  // red, blue
+    testsupport::WriteFile(Path("mapped.tga"), mapped + map + std::string("\x00\x01", 2));
+    EXPECT_TRUE(CanLoadPicture(wxString::FromUTF8(Path("mapped.tga"))));
+    std::string unmapped = mapped;
+    unmapped[1] = 0;
+    unmapped[3] = 1;  // so that the file does not start like an icon file
+    testsupport::WriteFile(Path("unmapped.tga"), unmapped + std::string(64, '\x07'));
+    EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("unmapped.tga"))));
     struct rusage after {};
     ::getrusage(RUSAGE_SELF, &after);
     EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 200 * 1024) << "kilobytes taken while refusing";
