@@ -218,6 +218,10 @@ TEST_F(ThreadDeviceTest, AWorkerThatCannotBeStartedIsRefusedAndTheDeviceGoesOn) 
     std::vector<std::unique_ptr<CircuitInterface>> lent;
     for (int i = 0; i < 8; ++i) {
         lent.push_back(Lend());
+        // Once it has run a job, a worker has made its own allocation arena: the address
+        // space the C library reserves for that (briefly far more than it keeps) is not
+        // in flux while the limit below is taken.
+        WorkerOf(*lent.back());
     }
     ASSERT_EQ(device->IdleWorkers(), 0u);
 
