@@ -175,6 +175,32 @@ std::optional<DeclaredPictureSize> Tiff(FileHeader& header, bool bigEndian) {
     return Size(width, height);
 }
 
+// A TGA header: the size, and the colour map a colour-mapped image needs (the decoder reads
+// a missing map through a null pointer). Shorter than its header, the file is unreadable:
+// the decoder would take the size from whatever its stream gives past the end.
+DeclaredPictureSize Tga(FileHeader& header) {
+    unsigned char bytes[18] = {};
+    if (!header.Bytes(0, bytes, sizeof bytes)) {
+        return Unreadable();
+    }
+    const unsigned mapType = bytes[1];
+    const bool colourMapped = (bytes[2] & ~8u) == 1;
+    const unsigned mapLength = bytes[5] | bytes[6] << 8;
+    const unsigned mapEntryBits = bytes[7];
+    const unsigned pixelBits = bytes[16];
+    const bool mapIsSound =
+        mapType == 1 && mapLength > 0 &&
+        (mapEntryBits == 15 || mapEntryBits == 16 || mapEntryBits == 24 || mapEntryBits == 32);
+    if (mapType > 1 || (colourMapped && (!mapIsSound || pixelBits != 8))) {
+        return Unreadable();
+    }
+    const double bytesPerPixel = (pixelBits + 7) / 8;
+    // A run-length packet holds at most 128 pixels in a count byte and one pixel.
+    const bool runLength = (bytes[2] & 8u) != 0;
+    return Size(bytes[12] | bytes[13] << 8, bytes[14] | bytes[15] << 8,
+                runLength ? (1 + bytesPerPixel) / 128 : bytesPerPixel);
+}
+
 // Walks the markers of a JPEG file up to its frame header, which holds the image size.
 std::optional<DeclaredPictureSize> Jpeg(FileHeader& header) {
     std::uint64_t at = 2;
@@ -231,6 +257,8 @@ std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
             return Tiff(header, header.Matches(0, "MM", 2));
         case PictureFormat::kPcx:
             return Pcx(header);
+        case PictureFormat::kTga:
+            return Tga(header);
     }
     return std::nullopt;
 }

@@ -27,8 +27,8 @@ struct DeclaredPictureSize {
     bool unreadable = false;
 };
 
-// The kinds of file whose headers are read here (GIF and TGA files are checked elsewhere).
-enum class PictureFormat { kPng, kJpeg, kBmp, kIcon, kTiff, kPcx };
+// The kinds of file whose headers are read here (GIF files are checked elsewhere).
+enum class PictureFormat { kPng, kJpeg, kBmp, kIcon, kTiff, kPcx, kTga };
 
 // The largest image the file declares, read as the given kind of file (the kind whose
 // decoder would be given the file); nothing when the header declares no image, which the

@@ -25,39 +25,6 @@ namespace {
 // gigabytes. A picture is shown at 128 by 128 pixels anyway.
 constexpr std::uint64_t kMaxDeclaredPixels = 50'000'000;
 
-// False for a TGA file that declares more pixels than allowed, or more than its bytes can
-// hold (a run-length packet holds at most 128 pixels in at least two bytes), and for a
-// colour-mapped one without a colour map, whose missing map the decoder reads through a
-// null pointer.
-bool TgaHeaderIsSound(wxFFile& file, wxFileOffset length) {
-    unsigned char header[18] = {};
-    if (length < static_cast<wxFileOffset>(sizeof header) || !file.Seek(0) ||
-        file.Read(header, sizeof header) != sizeof header) {
-        // Shorter than its header: the decoder would read the size from whatever its stream
-        // gives past the end.
-        return false;
-    }
-    const unsigned mapType = header[1];
-    const bool colourMapped = (header[2] & ~8u) == 1;
-    const unsigned mapLength = header[5] | header[6] << 8;
-    const unsigned mapEntryBits = header[7];
-    const bool mapIsSound =
-        mapType == 1 && mapLength > 0 &&
-        (mapEntryBits == 15 || mapEntryBits == 16 || mapEntryBits == 24 || mapEntryBits == 32);
-    if (mapType > 1 || (colourMapped && (!mapIsSound || header[16] != 8))) {
-        return false;
-    }
-    const std::uint64_t width = header[12] | header[13] << 8;
-    const std::uint64_t height = header[14] | header[15] << 8;
-    const std::uint64_t pixels = width * height;
-    const std::uint64_t bytesPerPixel = (header[16] + 7u) / 8u;
-    const bool runLength = (header[2] & 8u) != 0;
-    const std::uint64_t leastData =
-        runLength ? (pixels + 127) / 128 * (1 + bytesPerPixel) : pixels * bytesPerPixel;
-    return pixels <= kMaxDeclaredPixels &&
-           static_cast<std::uint64_t>(length) >= sizeof header + leastData;
-}
-
 bool GifFileIsSound(wxFFile& file, wxFileOffset length) {
     std::string bytes(static_cast<std::size_t>(length), '\0');
     return length > 0 && file.Seek(0) && file.Read(bytes.data(), bytes.size()) == bytes.size() &&
@@ -86,29 +53,37 @@ bool DeclaredSizeIsSound(PictureFormat format, wxFFile& file, wxFileOffset lengt
                static_cast<double>(length);
 }
 
-// Whether the decoder of the given kind may be given the file.
-bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
+// The kind of header read before the decoder of the given type sees a file; nothing for
+// decoders that need no such check.
+std::optional<PictureFormat> GuardedFormat(wxBitmapType type) {
     switch (type) {
-        case wxBITMAP_TYPE_GIF:
-            return GifFileIsSound(file, length);
-        case wxBITMAP_TYPE_TGA:
-            return TgaHeaderIsSound(file, length);
         case wxBITMAP_TYPE_PNG:
-            return DeclaredSizeIsSound(PictureFormat::kPng, file, length);
+            return PictureFormat::kPng;
         case wxBITMAP_TYPE_JPEG:
-            return DeclaredSizeIsSound(PictureFormat::kJpeg, file, length);
+            return PictureFormat::kJpeg;
         case wxBITMAP_TYPE_BMP:
-            return DeclaredSizeIsSound(PictureFormat::kBmp, file, length);
+            return PictureFormat::kBmp;
         case wxBITMAP_TYPE_ICO:
         case wxBITMAP_TYPE_CUR:
-            return DeclaredSizeIsSound(PictureFormat::kIcon, file, length);
+            return PictureFormat::kIcon;
         case wxBITMAP_TYPE_TIFF:
-            return DeclaredSizeIsSound(PictureFormat::kTiff, file, length);
+            return PictureFormat::kTiff;
         case wxBITMAP_TYPE_PCX:
-            return DeclaredSizeIsSound(PictureFormat::kPcx, file, length);
+            return PictureFormat::kPcx;
+        case wxBITMAP_TYPE_TGA:
+            return PictureFormat::kTga;
         default:
-            return true;
+            return std::nullopt;
     }
+}
+
+// Whether the decoder of the given type may be given the file.
+bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
+    if (type == wxBITMAP_TYPE_GIF) {
+        return GifFileIsSound(file, length);
+    }
+    const std::optional<PictureFormat> format = GuardedFormat(type);
+    return !format || DeclaredSizeIsSound(*format, file, length);
 }
 
 // False for files the widget library's decoders must not be given. Every decoder that

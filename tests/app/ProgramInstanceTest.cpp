@@ -8,30 +8,20 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
-#include <memory>
 #include <string>
 #include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/ProgramRun.h"
 #include "support/TempDir.h"
-
-// Last: the X headers define macros (None, Status...) that clash with names above.
-// clang-format off
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
-// clang-format on
-// Not used below, and it would hide ProgramRun::Status.
-#undef Status
+#include "support/XDriver.h"
 
 using testsupport::CoreFileLimits;
 using testsupport::ProgramRun;
 using testsupport::ReadFile;
 using testsupport::RunCommand;
 using testsupport::TempDir;
+using xdriver::WaitUntil;
 
 namespace {
 
@@ -39,90 +29,16 @@ bool FolderLocked(const std::string& folder) {
     return RunCommand({"flock", "--nonblock", folder, "true"}) != 0;
 }
 
-bool WaitFor(const std::function<bool()>& done, int seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
-
-// The process that put a window on the X server (GTK names it in _NET_WM_PID); 0 if unknown.
-pid_t WindowPid(Display* display, Window window) {
-    const Atom property = XInternAtom(display, "_NET_WM_PID", True);
-    if (property == None) {
-        return 0;
-    }
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char* data = nullptr;
-    pid_t pid = 0;
-    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &type, &format,
-                           &count, &after, &data) == Success &&
-        data != nullptr) {
-        if (format == 32 && count == 1) {
-            pid = static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data));
-        }
-    }
-    if (data != nullptr) {
-        XFree(data);
-    }
-    return pid;
-}
-
-// Windows of the programs may go away between listing them and asking about them; the
-// request then fails, which must not end the test process (Xlib's default).
-int IgnoreXError(Display*, XErrorEvent*) {
-    return 0;
-}
-
-// A window of the process that is shown on the screen (no window manager runs: the
-// program's windows are children of the root window); None when there is none.
-Window ShownWindowOf(Display* display, pid_t pid) {
-    Window root = 0;
-    Window parent = 0;
-    Window* children = nullptr;
-    unsigned count = 0;
-    Window found = None;
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
-        for (unsigned i = 0; i < count && found == None; ++i) {
-            XWindowAttributes attributes{};
-            if (XGetWindowAttributes(display, children[i], &attributes) &&
-                attributes.map_state == IsViewable && WindowPid(display, children[i]) == pid) {
-                found = children[i];
-            }
-        }
-        if (children != nullptr) {
-            XFree(children);
-        }
-    }
-    return found;
-}
-
 // Answers the message box of the process as a user would with the keyboard: gives its
 // window the focus and presses Return. False when the process shows no window.
 bool PressReturnIn(pid_t pid) {
-    const std::unique_ptr<Display, int (*)(Display*)> display(XOpenDisplay(nullptr), XCloseDisplay);
-    if (!display) {
+    xdriver::XSession x;
+    const unsigned long box = x.FindOtherWindow(pid, "");
+    if (box == 0) {
         return false;
     }
-    XSetErrorHandler(IgnoreXError);
-    const Window box = ShownWindowOf(display.get(), pid);
-    if (box == None) {
-        return false;
-    }
-    XSetInputFocus(display.get(), box, RevertToPointerRoot, CurrentTime);
-    XSync(display.get(), False);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    const KeyCode key = XKeysymToKeycode(display.get(), XK_Return);
-    XTestFakeKeyEvent(display.get(), key, True, CurrentTime);
-    XTestFakeKeyEvent(display.get(), key, False, CurrentTime);
-    XSync(display.get(), False);
+    x.Focus(box);
+    x.Press("Return");
     return true;
 }
 
@@ -134,13 +50,14 @@ TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable)
 
     ProgramRun first(folder.Path());
     // A sanitizer build on a busy machine may take its time to get its window up.
-    ASSERT_TRUE(WaitFor([&] { return FolderLocked(folder.Path()); }, 60))
+    ASSERT_TRUE(WaitUntil([&] { return FolderLocked(folder.Path()); }, 60000))
         << "the first copy did not take the folder; it "
         << (first.Running() ? "still runs" : "has ended") << " and wrote:\n"
         << first.Output();
     EXPECT_EQ(CoreFileLimits(first.Pid()), "0 0");
     // The first run made the vault file; it stays as it is from here on.
-    ASSERT_TRUE(WaitFor([&] { return testsupport::FileExists(folder.File("ferrocask.db")); }, 20));
+    ASSERT_TRUE(
+        WaitUntil([&] { return testsupport::FileExists(folder.File("ferrocask.db")); }, 20000));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const std::string before = ReadFile(folder.File("ferrocask.db"));
     struct stat statBefore {};
@@ -149,11 +66,11 @@ TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable)
     {
         ProgramRun second(folder.Path());
         // It shows its message box and waits for the user; meanwhile the file is untouched.
-        ASSERT_TRUE(WaitFor([&] { return PressReturnIn(second.Pid()); }, 60))
+        ASSERT_TRUE(WaitUntil([&] { return PressReturnIn(second.Pid()); }, 60000))
             << "the second copy showed no window; it wrote:\n"
             << second.Output();
         // Answered, the box closes and the program ends by itself.
-        ASSERT_TRUE(WaitFor(
+        ASSERT_TRUE(WaitUntil(
             [&] {
                 if (!second.Running()) {
                     return true;
@@ -161,7 +78,7 @@ TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable)
                 PressReturnIn(second.Pid());  // the box may not have had the focus yet
                 return false;
             },
-            20))
+            20000))
             << "the second copy did not end; it wrote:\n"
             << second.Output();
         EXPECT_TRUE(WIFEXITED(second.Status())) << second.Output();

@@ -33,8 +33,8 @@ TEST(DeclaredPictureSizeTest, FilesWrittenByTheEncodersDeclareTheirOwnSize) {
     testsupport::TempDir dir;
     const std::pair<const char*, PictureFormat> kinds[] = {
         {"png", PictureFormat::kPng},  {"jpg", PictureFormat::kJpeg}, {"bmp", PictureFormat::kBmp},
-        {"tif", PictureFormat::kTiff}, {"pcx", PictureFormat::kPcx},  {"ico", PictureFormat::kIcon},
-        {"cur", PictureFormat::kIcon}};
+        {"tif", PictureFormat::kTiff}, {"pcx", PictureFormat::kPcx},  {"tga", PictureFormat::kTga},
+        {"ico", PictureFormat::kIcon}, {"cur", PictureFormat::kIcon}};
     for (const auto& [extension, format] : kinds) {
         const std::string path = dir.File(std::string("p.") + extension);
         guitest::WritePicture(path, 37, 23, [](int x, int y) {
