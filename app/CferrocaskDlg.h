@@ -104,6 +104,8 @@ private:
     const char* CheckNewEntryPassword();
     void ShowRefreshedList();
     void Say(const char* message);
+    // The vault file cannot be read: says so, naming the file.
+    void SayVaultFileUnreadable();
     void CopyPasswordToClipboard(const PasswordEntry& entry);
 
     bool m_initialised = false;

@@ -68,12 +68,22 @@ void CferrocaskDlg::OnVaultStep() {
 }
 
 void CferrocaskDlg::StepStart() {
-    if (m_vault->VaultExists(m_programDirectory)) {
-        AskForPassword(texts::kEnterVaultPassword);
-        m_state = kStateOpenVault;
-    } else {
-        AskForPassword(texts::kSetUpVaultPassword);
-        m_state = kStateNewMasterFirst;
+    switch (m_vault->CheckVault(m_programDirectory)) {
+        case VaultFileStatus::kVault:
+            AskForPassword(texts::kEnterVaultPassword);
+            m_state = kStateOpenVault;
+            break;
+        case VaultFileStatus::kNoVault:
+            AskForPassword(texts::kSetUpVaultPassword);
+            m_state = kStateNewMasterFirst;
+            break;
+        case VaultFileStatus::kUnreadable:
+            // A vault file that exists is never taken for a missing one: setting up a new
+            // vault would write over the user's passwords. The file is left as it is, and the
+            // program ends once the user has read why.
+            SayVaultFileUnreadable();
+            CallAfter([this] { Close(); });
+            break;
     }
 }
 
@@ -173,7 +183,8 @@ void CferrocaskDlg::StepChoosePicture() {
     const bool stored = m_vault->SetMasterPassword(m_dlgSelimg.m_pixels, m_programDirectory,
                                                    m_enteredPassword, oldMaster);
     if (!stored) {
-        Say(texts::kSetMasterPasswordFailed);
+        // A failed change leaves the vault as it was, under the old password.
+        Say(changing ? texts::kChangeMasterPasswordFailed : texts::kSetMasterPasswordFailed);
         m_dlgSelimg.Hide();
         AskForPassword(texts::kSetUpVaultPassword);
         m_state = kStateNewMasterFirst;
@@ -233,12 +244,15 @@ void CferrocaskDlg::StepNewEntryConfirm() {
         return;
     }
     PasswordEntry entry = MakePasswordEntry(m_enteredName, m_enteredPassword);
-    m_vault->AddEntry(m_programDirectory, m_masterPassword, entry);
+    const bool saved = m_vault->AddEntry(m_programDirectory, m_masterPassword, entry);
     WipeEntry(entry);
     m_enteredPassword.clear();
     m_dlgPassword.Hide();
     ShowRefreshedList();
     m_state = kStateList;
+    if (!saved) {
+        Say(texts::kVaultNotChanged);
+    }
 }
 
 void CferrocaskDlg::StepModifyFirst() {
@@ -256,11 +270,12 @@ void CferrocaskDlg::StepModifyConfirm() {
     }
     // Only an entry that is still in the vault is rewritten: the stored one with its new
     // password, never a record made up from nothing.
+    bool saved = true;
     if (const std::optional<std::string> name = m_dlgList.SelectedName()) {
         PasswordEntry entry{};
         if (m_vault->GetEntry(m_programDirectory, m_masterPassword, *name, entry)) {
             SetFieldText(entry.password, m_enteredPassword);
-            m_vault->ModifyEntry(m_programDirectory, m_masterPassword, entry);
+            saved = m_vault->ModifyEntry(m_programDirectory, m_masterPassword, entry);
         }
         WipeEntry(entry);
     }
@@ -268,6 +283,9 @@ void CferrocaskDlg::StepModifyConfirm() {
     m_dlgPassword.Hide();
     ShowRefreshedList();
     m_state = kStateList;
+    if (!saved) {
+        Say(texts::kVaultNotChanged);
+    }
 }
 
 void CferrocaskDlg::StepActionAsked(const char* prompt) {
@@ -296,12 +314,16 @@ void CferrocaskDlg::StepMasterForAction() {
             m_enteredPassword.clear();
             m_dlgPassword.Hide();
             m_dlgList.Show();
+            bool saved = true;
             if (const std::optional<std::string> name = m_dlgList.SelectedName()) {
                 PasswordEntry entry{};
                 SetFieldText(entry.name, *name);
-                m_vault->DeleteEntry(m_programDirectory, m_masterPassword, entry);
+                saved = m_vault->DeleteEntry(m_programDirectory, m_masterPassword, entry);
             }
             m_dlgList.RefreshList();
+            if (!saved) {
+                Say(texts::kVaultNotChanged);
+            }
             break;
         }
         case kCopySelected: {
@@ -320,6 +342,14 @@ void CferrocaskDlg::StepMasterForAction() {
         default:
             break;
     }
+}
+
+void CferrocaskDlg::SayVaultFileUnreadable() {
+    // The path is shown as the file system names it.
+    const wxString path(VaultFilePath(m_programDirectory).c_str(), *wxConvFileName);
+    wxString text = wxString::FromUTF8(texts::kVaultFileUnreadable);
+    text.Replace("%s", path);
+    Say(text.utf8_str());
 }
 
 void CferrocaskDlg::CopyPasswordToClipboard(const PasswordEntry& entry) {

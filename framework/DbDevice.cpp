@@ -62,6 +62,23 @@ void DbDevice::CloseAll() {
     m_databases.clear();
 }
 
+int DbDevice::Close(const std::string& address, bool writeBack) {
+    std::unique_ptr<Db, CloseDb> closing;
+    {
+        DeviceLock::Lock guard(*this);
+        auto found = m_databases.find(address);
+        if (found == m_databases.end()) {
+            return kRefused;
+        }
+        closing = std::move(found->second);
+        m_databases.erase(found);
+    }
+    Db* db = closing.release();
+    const int result = db->close(writeBack ? 0 : DB_NOSYNC);
+    delete db;
+    return result == 0 ? kOk : kRefused;
+}
+
 u_int32_t DbDevice::CacheBytesFor(const std::string& address) {
     const bool big = Contains(address, "zi.db");
     if (Contains(address, "face")) {

@@ -48,6 +48,13 @@ public:
     // Closes and forgets every open database. Only while no circuit of this device is in use.
     virtual void CloseAll();
 
+    // Closes and forgets the database at address, so that the next circuit on it opens the
+    // file afresh (after the file was replaced, or to let go of a scratch file). Without
+    // writeBack, changes still in the cache are dropped rather than written. Only while no
+    // circuit on that database is in use. 0 when it was open and closed cleanly; 1 when it
+    // was not open or the close failed.
+    int Close(const std::string& address, bool writeBack);
+
     // A circuit on the database at address (a file path), opening the file on first use:
     // read-only for mode 1, else read-write and created if missing. The first opening of a
     // path decides its mode. Null and *error = 1 when the file cannot be opened.

@@ -37,7 +37,16 @@ inline constexpr char kPasswordWithoutLetter[] = "输入的密码没有包含字
 inline constexpr char kPasswordEmpty[] = "密码为空";
 inline constexpr char kVaultPasswordIncorrect[] = "保险柜密码不正确";
 inline constexpr char kSetMasterPasswordFailed[] =
-    "未能成功设置保险柜密码，请将备份ferrocask.db的文件拷贝回来";
+    "未能成功设置保险柜密码，ferrocask.db没有被修改。\r\n请检查磁盘空间和文件夹的写入权限";
+inline constexpr char kChangeMasterPasswordFailed[] =
+    "未能成功修改保险柜密码，保险柜没有改变，仍然使用原来的保险柜密码。\r\n"
+    "请检查磁盘空间和文件夹的写入权限";
+inline constexpr char kVaultNotChanged[] =
+    "未能保存修改，保险柜没有改变。\r\n请检查磁盘空间和ferrocask.db所在文件夹的写入权限";
+// %s stands for the vault file's full path.
+inline constexpr char kVaultFileUnreadable[] =
+    "无法读取保险柜文件：\r\n%s\r\n\r\n这个文件已损坏，或者不是保险柜文件，或者没有读取权限。"
+    "墨岩保险柜没有修改它，也不会重新设置保险柜。\r\n请检查这个文件，或者将备份的文件拷贝回来";
 inline constexpr char kSetMasterPasswordDone[] = "成功设置保险柜密码，请定期备份ferrocask.db文件";
 inline constexpr char kNothingSelected[] = "没有选中密码";
 inline constexpr char kCopyWarning[] =

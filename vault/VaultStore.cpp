@@ -1,5 +1,7 @@
 #include "vault/VaultStore.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -8,12 +10,13 @@
 
 #include "framework/DbCursor.h"
 #include "framework/DbDevice.h"
-#include "framework/DbRoom.h"
 #include "framework/DeviceManager.h"
 #include "framework/LocalTime.h"
 #include "framework/SecretString.h"
 #include "framework/SecureWipe.h"
 #include "vault/VaultCipher.h"
+#include "vault/VaultFileCheck.h"
+#include "vault/VaultUpdate.h"
 
 using Ombrix::Data;
 using Ombrix::DbCursor;
@@ -30,20 +33,36 @@ const char kEntriesKey[kKeyLength] = {'p', 'a', 's', 's'};
 
 // The vault file for the length of one operation: a fresh circuit of the database device,
 // released when the operation ends. The database handle itself stays open in the device.
+// A vault file this process may read but not write (a read-only folder or file) is opened
+// read-only, so that the passwords can still be read; every change is then refused.
 class OpenVault {
 public:
-    explicit OpenVault(const std::string& directory)
-        : m_circuit(Ombrix::DeviceManager::Instance().GetCircuit(
-              kDatabaseDevice, VaultFilePath(directory), 0, nullptr, nullptr)) {
-        if (auto* database = dynamic_cast<Ombrix::DbCircuit*>(m_circuit.get())) {
-            m_pDb = database->GetDb();
+    explicit OpenVault(const std::string& directory) {
+        const std::string path = VaultFilePath(directory);
+        Open(path, 0);
+        if (m_pDb == nullptr && ::access(path.c_str(), R_OK) == 0 &&
+            ::access(path.c_str(), W_OK) != 0) {
+            Open(path, 1);
         }
     }
 
     bool IsOpen() const { return m_pDb != nullptr; }
     Db* GetDb() const { return m_pDb; }
+    // Lets go of the circuit before the operation ends.
+    void Release() {
+        m_pDb = nullptr;
+        m_circuit.reset();
+    }
 
 private:
+    void Open(const std::string& path, int mode) {
+        m_circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, path, mode,
+                                                                 nullptr, nullptr);
+        if (auto* database = dynamic_cast<Ombrix::DbCircuit*>(m_circuit.get())) {
+            m_pDb = database->GetDb();
+        }
+    }
+
     std::unique_ptr<Ombrix::CircuitInterface> m_circuit;
     Db* m_pDb = nullptr;
 };
@@ -64,75 +83,6 @@ bool ReadCurrentValue(DbCursor& cursor, Data<unsigned char>& buffer) {
     return cursor.ReadCurrent(buffer.m_pBuffer, length) == 0;
 }
 
-// Writes value under key: in place when the cursor found the key, inserted otherwise.
-int PutAtCursorOrInsert(Db* db, DbCursor& cursor, bool found, const char* key,
-                        const Data<unsigned char>& value) {
-    if (found) {
-        return cursor.PutCurrent(value.m_pBuffer, value.m_nLength);
-    }
-    return Ombrix::DbInsertNew(db, key, kKeyLength, value.m_pBuffer, value.m_nLength);
-}
-
-// What a record held before it was written, so that the write can be taken back.
-struct PreviousRecord {
-    bool present = false;     // the key existed
-    bool restorable = false;  // its value was read and can be put back
-    Data<unsigned char> value;
-};
-
-// Brings the record under key back to what it was (or removes it when there was none).
-int RestoreRecord(Db* db, const char* key, const PreviousRecord& previous) {
-    DbCursor cursor(db);
-    if (!cursor.Valid()) {
-        return EINVAL;
-    }
-    const bool found = cursor.Seek(key, kKeyLength) == 0;
-    if (!previous.present) {
-        return found ? cursor.DeleteCurrent() : 0;
-    }
-    return PutAtCursorOrInsert(db, cursor, found, key, previous.value);
-}
-
-// Writes value under key (replacing an existing record in place, or by deleting it and
-// inserting the new one) and flushes the file. True when the new value is in the file.
-//
-// Nothing is written unless the file has room to grow by the whole value (see DbRoom.h). A
-// flush can still fail (the room set aside was lost to a race, an I/O error), and then the
-// file holds some pages of the new record and some of the old, while the database's cache
-// holds the new record as if it were stored. So a failed put or flush is taken back: the
-// previous record is put back and flushed again, which needs no more room than the file had.
-// File and cache then hold the old record, and the caller reports the failure.
-bool WriteRecord(Db* db, const char* key, const Data<unsigned char>& value, bool replaceByDelete,
-                 PreviousRecord& previous) {
-    if (!Ombrix::DbMakeRoomFor(db, static_cast<u_int32_t>(value.m_nLength))) {
-        return false;
-    }
-    int result = 0;
-    {
-        DbCursor cursor(db);
-        if (!cursor.Valid()) {
-            return false;
-        }
-        previous.present = cursor.Seek(key, kKeyLength) == 0;
-        // An unreadable old value is still replaced (that is the only way past it), but
-        // cannot be restored.
-        previous.restorable = !previous.present || ReadCurrentValue(cursor, previous.value);
-        if (previous.present && replaceByDelete) {
-            cursor.DeleteCurrent();
-            result = Ombrix::DbInsertNew(db, key, kKeyLength, value.m_pBuffer, value.m_nLength);
-        } else {
-            result = PutAtCursorOrInsert(db, cursor, previous.present, key, value);
-        }
-    }
-    if (result == 0 && db->sync(0) == 0) {
-        return true;
-    }
-    if (previous.restorable && RestoreRecord(db, key, previous) == 0) {
-        db->sync(0);
-    }
-    return false;
-}
-
 }  // namespace
 
 std::string VaultFilePath(const std::string& directory) {
@@ -144,17 +94,39 @@ VaultStore::~VaultStore() {
 }
 
 bool VaultStore::VaultExists(const std::string& directory) {
+    return CheckVault(directory) == VaultFileStatus::kVault;
+}
+
+VaultFileStatus VaultStore::CheckVault(const std::string& directory) {
     m_exists = false;
+    VaultFileStatus status = LookForPicture(directory);
+    if (status == VaultFileStatus::kUnreadable &&
+        InspectVaultFile(VaultFilePath(directory)) == VaultFileKind::kOldVersion &&
+        UpgradeVaultFile(directory)) {
+        status = LookForPicture(directory);
+    }
+    m_exists = status == VaultFileStatus::kVault;
+    return status;
+}
+
+VaultFileStatus VaultStore::LookForPicture(const std::string& directory) {
     OpenVault vault(directory);
     if (!vault.IsOpen()) {
-        return false;
+        // No file that could be made, or a file the database cannot open: only a missing
+        // file means that there is no vault yet.
+        return InspectVaultFile(VaultFilePath(directory)) == VaultFileKind::kMissing
+                   ? VaultFileStatus::kNoVault
+                   : VaultFileStatus::kUnreadable;
     }
     DbCursor cursor(vault.GetDb());
     if (!cursor.Valid()) {
-        return false;
+        return VaultFileStatus::kUnreadable;
     }
-    m_exists = cursor.Seek(kPictureKey, kKeyLength) == 0;
-    return m_exists;
+    const int found = cursor.Seek(kPictureKey, kKeyLength);
+    if (found == 0) {
+        return VaultFileStatus::kVault;
+    }
+    return found == DB_NOTFOUND ? VaultFileStatus::kNoVault : VaultFileStatus::kUnreadable;
 }
 
 const unsigned char* VaultStore::ReadPicture(const std::string& directory,
@@ -192,35 +164,30 @@ bool VaultStore::SetMasterPassword(const Data<unsigned char>& picture, const std
     // The caller's text may change under the entry rewrite below; keep a copy that wipes
     // itself.
     const Ombrix::SecretString newPassword(newMasterPassword);
-    OpenVault vault(directory);
-    if (!vault.IsOpen() || !Acceptable(newPassword) || picture.m_nLength != kPictureBytes ||
+    if (!Acceptable(newPassword) || picture.m_nLength != kPictureBytes ||
         picture.m_pBuffer == nullptr) {
+        return false;
+    }
+    // The entries follow the new password, so they must be known first: a list that cannot
+    // be read stops the change, since the picture alone under the new password would leave
+    // the entries readable under neither.
+    if (oldMasterPassword.has_value() && !ReadEntries(directory, *oldMasterPassword)) {
+        ForgetEntries();
         return false;
     }
     Data<unsigned char> stored(kPictureBytes);
     stored.Append(picture.m_pBuffer, kPictureBytes);
     EncryptVaultBuffer(newPassword, stored);
-    PreviousRecord previousPicture;
-    if (!WriteRecord(vault.GetDb(), kPictureKey, stored, false, previousPicture)) {
-        return false;
+    // Picture and entries go into the file in one change: it opens completely under the old
+    // password or completely under the new one.
+    VaultUpdate update(directory);
+    bool done = update.Put(kPictureKey, stored, false);
+    if (done && oldMasterPassword.has_value()) {
+        Data<unsigned char> entries;
+        done = EncryptEntries(newPassword, entries) && update.Put(kEntriesKey, entries, false);
     }
-
-    // The entries follow the new password. An unreadable list is left as it is rather than
-    // replaced by an empty one. A list that cannot be stored under the new password would
-    // read as scrambled bytes with it, so then the picture is taken back as well: the vault
-    // stays as it was, under the old password, and the change is reported as failed.
-    bool entriesFollowed = true;
-    if (oldMasterPassword.has_value()) {
-        if (ReadEntries(directory, *oldMasterPassword)) {
-            entriesFollowed = WriteEntries(directory, newPassword, false);
-        }
-        ForgetEntries();
-    }
-    if (!entriesFollowed && previousPicture.restorable &&
-        RestoreRecord(vault.GetDb(), kPictureKey, previousPicture) == 0) {
-        vault.GetDb()->sync(0);
-    }
-    return entriesFollowed;
+    ForgetEntries();
+    return done && update.Commit();
 }
 
 void VaultStore::LoadEntries(const std::string& directory, std::string_view masterPassword) {
@@ -258,27 +225,29 @@ bool VaultStore::ReadEntries(const std::string& directory, std::string_view mast
     return true;
 }
 
-void VaultStore::SaveEntries(const std::string& directory, std::string_view masterPassword,
+bool VaultStore::SaveEntries(const std::string& directory, std::string_view masterPassword,
                              bool replaceByDelete) {
-    WriteEntries(directory, masterPassword, replaceByDelete);
-}
-
-bool VaultStore::WriteEntries(const std::string& directory, std::string_view masterPassword,
-                              bool replaceByDelete) {
-    OpenVault vault(directory);
-    if (!vault.IsOpen() || !Acceptable(masterPassword)) {
+    if (!Acceptable(masterPassword)) {
         return false;
     }
+    Data<unsigned char> buffer;
+    if (!EncryptEntries(masterPassword, buffer)) {
+        return false;
+    }
+    VaultUpdate update(directory);
+    return update.Put(kEntriesKey, buffer, replaceByDelete) && update.Commit();
+}
+
+bool VaultStore::EncryptEntries(std::string_view masterPassword, Data<unsigned char>& out) const {
     const std::size_t bytes = m_entries.size() * kEntrySize;
     if (bytes > static_cast<std::size_t>(INT_MAX)) {
         return false;
     }
-    Data<unsigned char> buffer(static_cast<int>(bytes));
-    buffer.Append(reinterpret_cast<const unsigned char*>(m_entries.data()),
-                  static_cast<int>(bytes));
-    EncryptVaultBuffer(masterPassword, buffer);
-    PreviousRecord previous;
-    return WriteRecord(vault.GetDb(), kEntriesKey, buffer, replaceByDelete, previous);
+    out.Wipe();
+    out.m_nLength = 0;
+    out.Append(reinterpret_cast<const unsigned char*>(m_entries.data()), static_cast<int>(bytes));
+    EncryptVaultBuffer(masterPassword, out);
+    return true;
 }
 
 void VaultStore::ListEntries(EntryList& out, const std::string& directory,
@@ -308,8 +277,9 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     return exists;
 }
 
-void VaultStore::AddEntry(const std::string& directory, std::string_view masterPassword,
+bool VaultStore::AddEntry(const std::string& directory, std::string_view masterPassword,
                           const PasswordEntry& entry) {
+    bool saved = false;
     // A list that could not be read must not be replaced by one holding only the new entry.
     if (ReadEntries(directory, masterPassword)) {
         PasswordEntry added = entry;
@@ -323,27 +293,31 @@ void VaultStore::AddEntry(const std::string& directory, std::string_view masterP
         }
         m_entries.push_back(added);
         WipeEntry(added);
-        SaveEntries(directory, masterPassword, false);
+        saved = SaveEntries(directory, masterPassword, false);
     }
     ForgetEntries();
+    return saved;
 }
 
-void VaultStore::ModifyEntry(const std::string& directory, std::string_view masterPassword,
+bool VaultStore::ModifyEntry(const std::string& directory, std::string_view masterPassword,
                              const PasswordEntry& entry) {
+    bool saved = false;
     if (ReadEntries(directory, masterPassword)) {
         auto found = FindEntry(FieldText(entry.name));
         // An absent name changes nothing, so nothing is written.
         if (found != m_entries.end()) {
             *found = entry;
             NormalizeEntry(*found);
-            SaveEntries(directory, masterPassword, false);
+            saved = SaveEntries(directory, masterPassword, false);
         }
     }
     ForgetEntries();
+    return saved;
 }
 
-void VaultStore::DeleteEntry(const std::string& directory, std::string_view masterPassword,
+bool VaultStore::DeleteEntry(const std::string& directory, std::string_view masterPassword,
                              const PasswordEntry& entry) {
+    bool saved = false;
     if (ReadEntries(directory, masterPassword)) {
         auto found = FindEntry(FieldText(entry.name));
         if (found != m_entries.end()) {
@@ -353,10 +327,13 @@ void VaultStore::DeleteEntry(const std::string& directory, std::string_view mast
             std::memmove(&*found, &*found + 1, after * sizeof(PasswordEntry));
             WipeEntry(m_entries.back());
             m_entries.pop_back();
-            SaveEntries(directory, masterPassword, true);
+            saved = SaveEntries(directory, masterPassword, true);
+        } else {
+            saved = true;  // no entry of that name: the vault already is as asked
         }
     }
     ForgetEntries();
+    return saved;
 }
 
 EntryList::iterator VaultStore::FindEntry(std::string_view name) {

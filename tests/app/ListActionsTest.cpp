@@ -235,7 +235,7 @@ TEST_F(ListActionsTest, AFailedChangeStartsOverAndTriesAgainWithTheOldPassword) 
     TypeTwice("n3wmaster");
     Ombrix::DeviceManager::Instance().Remove("/device/system/db");  // the store must refuse
     ChoosePictureAndConfirm(WritePicture("new.png", 9));
-    EXPECT_EQ(TakeMessages(), Messages{texts::kSetMasterPasswordFailed});
+    EXPECT_EQ(TakeMessages(), Messages{texts::kChangeMasterPasswordFailed});
     ExpectAsked(texts::kSetUpVaultPassword, kStateNewMasterFirst);
     EXPECT_EQ(dlg->m_listAction, kChangeMasterPassword);
     EXPECT_EQ(dlg->m_masterPassword.view(), kMaster);

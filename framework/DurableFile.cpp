@@ -1,0 +1,149 @@
+#include "framework/DurableFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace Ombrix {
+
+namespace {
+
+ssize_t SystemWrite(int fd, const void* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+int SystemFsync(int fd) {
+    return ::fsync(fd);
+}
+int SystemRename(const char* from, const char* to) {
+    return std::rename(from, to);
+}
+int SystemUnlink(const char* path) {
+    return ::unlink(path);
+}
+
+// A file descriptor that closes itself.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor() { Close(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int Get() const { return m_fd; }
+    bool Valid() const { return m_fd >= 0; }
+    // Closes now; false when the system reports that written data was lost.
+    bool Close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+bool Flush(int fd) {
+    int result;
+    do {
+        result = DurableFileCalls().fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = DurableFileCalls().write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (written == 0) {
+            errno = EIO;
+            return false;
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool CopyContent(int source, int target) {
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t got = ::read(source, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (!WriteAll(target, buffer, static_cast<std::size_t>(got))) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+FileCalls& DurableFileCalls() {
+    static FileCalls calls{SystemWrite, SystemFsync, SystemRename, SystemUnlink};
+    return calls;
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
+}
+
+bool SyncFolder(const std::string& folder) {
+    Descriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return fd.Valid() && Flush(fd.Get());
+}
+
+bool SyncFile(const std::string& path) {
+    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd.Valid() && Flush(fd.Get());
+}
+
+bool CopyToNewFile(const std::string& source, const std::string& target, bool syncFolder) {
+    Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!in.Valid() || ::fstat(in.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    const mode_t mode = info.st_mode & 07777;
+    Descriptor out(::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!out.Valid()) {
+        return false;  // exists already, or cannot be made: left as it is
+    }
+    // The creation mode passed the umask; the copy gets exactly the source's mode.
+    const bool copied = ::fchmod(out.Get(), mode) == 0 && CopyContent(in.Get(), out.Get()) &&
+                        Flush(out.Get());
+    if (!out.Close() || !copied) {
+        RemoveFile(target);
+        return false;
+    }
+    return !syncFolder || SyncFolder(FolderOf(target));
+}
+
+bool RenameDurably(const std::string& from, const std::string& to, bool* renamed) {
+    const bool moved = DurableFileCalls().rename(from.c_str(), to.c_str()) == 0;
+    if (renamed != nullptr) {
+        *renamed = moved;
+    }
+    return moved && SyncFolder(FolderOf(to));
+}
+
+bool RemoveFile(const std::string& path) {
+    return DurableFileCalls().unlink(path.c_str()) == 0 || errno == ENOENT;
+}
+
+}  // namespace Ombrix

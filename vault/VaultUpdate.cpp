@@ -1,0 +1,142 @@
+#include "vault/VaultUpdate.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "framework/DbCursor.h"
+#include "framework/DbDevice.h"
+#include "framework/DeviceManager.h"
+#include "framework/DurableFile.h"
+#include "framework/Log.h"
+#include "vault/VaultStore.h"
+
+namespace {
+
+const char kDatabaseDevice[] = "/device/system/db";
+const char kCopySuffix[] = ".new";
+constexpr u_int32_t kKeyLength = 4;
+
+Ombrix::DbDevice* DatabaseDevice() {
+    return dynamic_cast<Ombrix::DbDevice*>(
+        Ombrix::DeviceManager::Instance().Get(kDatabaseDevice));
+}
+
+// Whether this process may replace the file at path: the file itself must be writable (a
+// vault the user made read-only stays so) and so must its folder.
+bool MayReplace(const std::string& path, bool exists) {
+    return (!exists || ::access(path.c_str(), W_OK) == 0) &&
+           ::access(Ombrix::FolderOf(path).c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+std::string VaultUpdate::CopyPath(const std::string& directory) {
+    return VaultFilePath(directory) + kCopySuffix;
+}
+
+VaultUpdate::VaultUpdate(const std::string& directory)
+    : m_vaultPath(VaultFilePath(directory)), m_copyPath(CopyPath(directory)) {
+    struct stat info {};
+    const bool exists = ::stat(m_vaultPath.c_str(), &info) == 0;
+    if ((!exists && errno != ENOENT) || !MayReplace(m_vaultPath, exists) ||
+        DatabaseDevice() == nullptr) {
+        return;
+    }
+    // A copy left by a change that did not finish is of no use: only the vault file counts.
+    if (!Ombrix::RemoveFile(m_copyPath)) {
+        return;
+    }
+    // Without a vault file the library makes the new file itself. The copy is flushed
+    // together with the change, in Commit.
+    if (exists && !Ombrix::CopyToNewFile(m_vaultPath, m_copyPath, false)) {
+        Ombrix::RemoveFile(m_copyPath);
+        return;
+    }
+    m_circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_copyPath, 0,
+                                                              nullptr, nullptr);
+    if (auto* database = dynamic_cast<Ombrix::DbCircuit*>(m_circuit.get())) {
+        m_pDb = database->GetDb();
+    }
+    if (m_pDb == nullptr) {
+        Discard();
+    }
+}
+
+VaultUpdate::~VaultUpdate() {
+    if (m_pDb != nullptr || m_circuit) {
+        Discard();
+    }
+}
+
+void VaultUpdate::Discard() {
+    m_pDb = nullptr;
+    m_circuit.reset();
+    if (Ombrix::DbDevice* device = DatabaseDevice()) {
+        device->Close(m_copyPath, false);
+    }
+    Ombrix::RemoveFile(m_copyPath);
+}
+
+bool VaultUpdate::Put(const char* key, const Ombrix::Data<unsigned char>& value,
+                      bool replaceByDelete) {
+    if (m_pDb == nullptr || m_failed) {
+        return false;
+    }
+    int result = 0;
+    {
+        Ombrix::DbCursor cursor(m_pDb);
+        if (!cursor.Valid()) {
+            m_failed = true;
+            return false;
+        }
+        const int found = cursor.Seek(key, kKeyLength);
+        if (found != 0 && found != DB_NOTFOUND) {
+            result = found;
+        } else if (found == 0 && !replaceByDelete) {
+            result = cursor.PutCurrent(value.m_pBuffer, static_cast<u_int32_t>(value.m_nLength));
+        } else {
+            if (found == 0) {
+                result = cursor.DeleteCurrent();
+            }
+            if (result == 0) {
+                result = Ombrix::DbInsertNew(m_pDb, key, kKeyLength, value.m_pBuffer,
+                                             static_cast<u_int32_t>(value.m_nLength));
+            }
+        }
+    }
+    m_failed = result != 0;
+    return result == 0;
+}
+
+bool VaultUpdate::Commit() {
+    if (m_pDb == nullptr || m_failed) {
+        return false;
+    }
+    // Every page of the copy reaches its file, and the file the disk, before the copy
+    // takes the vault's name.
+    const bool written = m_pDb->sync(0) == 0;
+    m_pDb = nullptr;
+    m_circuit.reset();
+    Ombrix::DbDevice* device = DatabaseDevice();
+    if (!written || device == nullptr || device->Close(m_copyPath, true) != 0 ||
+        !Ombrix::SyncFile(m_copyPath)) {
+        Discard();
+        return false;
+    }
+    bool renamed = false;
+    const bool durable = Ombrix::RenameDurably(m_copyPath, m_vaultPath, &renamed);
+    if (!renamed) {
+        Discard();
+        return false;
+    }
+    if (!durable) {
+        // The new file stands under the vault's name and is what the program now reads;
+        // only the flush of the name did not succeed.
+        Ombrix::Log::Instance().Error("VaultUpdate::Commit folder sync error!");
+    }
+    // The device's handle still reads the old file, which no longer has a name.
+    device->Close(m_vaultPath, false);
+    return true;
+}
