@@ -104,7 +104,8 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool SyncFolder(const std::string& folder) {
-    Descriptor fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor fd(
+        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return fd.Valid() && Flush(fd.Get());
 }
 
@@ -125,8 +126,8 @@ bool CopyToNewFile(const std::string& source, const std::string& target, bool sy
         return false;  // exists already, or cannot be made: left as it is
     }
     // The creation mode passed the umask; the copy gets exactly the source's mode.
-    const bool copied = ::fchmod(out.Get(), mode) == 0 && CopyContent(in.Get(), out.Get()) &&
-                        Flush(out.Get());
+    const bool copied =
+        ::fchmod(out.Get(), mode) == 0 && CopyContent(in.Get(), out.Get()) && Flush(out.Get());
     if (!out.Close() || !copied) {
         RemoveFile(target);
         return false;

@@ -19,14 +19,13 @@ const char kCopySuffix[] = ".new";
 constexpr u_int32_t kKeyLength = 4;
 
 Ombrix::DbDevice* DatabaseDevice() {
-    return dynamic_cast<Ombrix::DbDevice*>(
-        Ombrix::DeviceManager::Instance().Get(kDatabaseDevice));
+    return dynamic_cast<Ombrix::DbDevice*>(Ombrix::DeviceManager::Instance().Get(kDatabaseDevice));
 }
 
 // Whether this process may replace the file at path: the file itself must be writable (a
 // vault the user made read-only stays so) and so must its folder.
-bool MayReplace(const std::string& path, bool exists) {
-    return (!exists || ::access(path.c_str(), W_OK) == 0) &&
+bool MayReplace(const std::string& path) {
+    return ::access(path.c_str(), W_OK) == 0 &&
            ::access(Ombrix::FolderOf(path).c_str(), W_OK | X_OK) == 0;
 }
 
@@ -38,24 +37,24 @@ std::string VaultUpdate::CopyPath(const std::string& directory) {
 
 VaultUpdate::VaultUpdate(const std::string& directory)
     : m_vaultPath(VaultFilePath(directory)), m_copyPath(CopyPath(directory)) {
-    struct stat info {};
-    const bool exists = ::stat(m_vaultPath.c_str(), &info) == 0;
-    if ((!exists && errno != ENOENT) || !MayReplace(m_vaultPath, exists) ||
-        DatabaseDevice() == nullptr) {
+    if (DatabaseDevice() == nullptr) {
         return;
+    }
+    // Without a vault file (it was removed while the program ran), the device makes an
+    // empty one first, as at the start of the program, and the change copies that.
+    struct stat info {};
+    if (::stat(m_vaultPath.c_str(), &info) != 0 && errno == ENOENT) {
+        Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_vaultPath, 0, nullptr,
+                                                     nullptr);
     }
     // A copy left by a change that did not finish is of no use: only the vault file counts.
-    if (!Ombrix::RemoveFile(m_copyPath)) {
-        return;
-    }
-    // Without a vault file the library makes the new file itself. The copy is flushed
-    // together with the change, in Commit.
-    if (exists && !Ombrix::CopyToNewFile(m_vaultPath, m_copyPath, false)) {
-        Ombrix::RemoveFile(m_copyPath);
+    // The copy is flushed together with the change, in Commit.
+    if (!MayReplace(m_vaultPath) || !Ombrix::RemoveFile(m_copyPath) ||
+        !Ombrix::CopyToNewFile(m_vaultPath, m_copyPath, false)) {
         return;
     }
     m_circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_copyPath, 0,
-                                                              nullptr, nullptr);
+                                                             nullptr, nullptr);
     if (auto* database = dynamic_cast<Ombrix::DbCircuit*>(m_circuit.get())) {
         m_pDb = database->GetDb();
     }

@@ -111,3 +111,31 @@ TEST_F(FirstRunTest, ChosenPictureSetsTheVaultAndOpensTheList) {
     EXPECT_TRUE(vault.Names("abc12345").empty());
     EXPECT_TRUE(testsupport::ListFiles(vault.Directory(), "ferrocask_").empty());  // no backup
 }
+
+TEST_F(FirstRunTest, AVaultFileThatCannotBeReadIsLeftAsItIsAndTheProgramEnds) {
+    const std::string path = vault.File("ferrocask.db");
+    std::string junk(30000, '\0');
+    for (std::size_t i = 0; i < junk.size(); ++i) {
+        junk[i] = static_cast<char>((i * 7919 + i / 256) % 251);
+    }
+    wxString expected = wxString::FromUTF8(texts::kVaultFileUnreadable);
+    expected.Replace("%s", vault.Directory() + "ferrocask.db");
+
+    for (const std::string& content : {junk, std::string("just a note, not a vault\n")}) {
+        testsupport::WriteFile(path, content);
+        dlg = new CferrocaskDlg(vault.Directory());
+        ASSERT_TRUE(dlg->Create());
+        dlg->Show();
+        EXPECT_EQ(TakeMessages(), Messages{std::string(expected.utf8_str())});
+        EXPECT_EQ(ShownPanel(), nullptr);  // above all, no request to set up a vault
+        EXPECT_FALSE(dlg->m_dlgPassword.IsShown());
+        EXPECT_EQ(dlg->m_state, kStateStart);
+        EXPECT_TRUE(guitest::PumpUntil([&] { return !dlg->IsShown(); }));
+        EXPECT_TRUE(TakeMessages().empty());
+        EXPECT_TRUE(testsupport::ReadFile(path) == content);  // byte for byte
+        EXPECT_EQ(testsupport::ListFiles(vault.Directory()),
+                  std::vector<std::string>{"ferrocask.db"});
+        delete dlg;
+        dlg = nullptr;
+    }
+}

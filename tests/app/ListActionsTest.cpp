@@ -1,8 +1,8 @@
+#include <filesystem>
+
 #include <wx/textctrl.h>
 
 #include "app/DialogueTestSupport.h"
-#include "framework/DbDevice.h"
-#include "framework/DeviceManager.h"
 #include "resources/DialogTemplates.h"
 #include "resources/Texts.h"
 #include "vault/PasswordEntry.h"
@@ -34,6 +34,11 @@ protected:
         dlg->m_dlgPassName.OnOK();
     }
     static bool Empty(const Text& text) { return !text || text->empty(); }
+
+    // A folder under the name of the copy that every change of the vault is made in: the
+    // copy can be neither removed nor made, so every change fails, whoever runs the test.
+    std::string BlockingFolder() const { return vault.File("ferrocask.db.new"); }
+    std::string VaultBytes() const { return testsupport::ReadFile(vault.File("ferrocask.db")); }
 };
 
 }  // namespace
@@ -229,21 +234,72 @@ TEST_F(ListActionsTest, ChangingTheMasterPasswordBacksUpAndReencrypts) {
     ExpectAsked(texts::kResetSelectedPassword, kStateModifyFirst);
 }
 
+TEST_F(ListActionsTest, ChangesThatCannotBeWrittenLeaveTheVaultAndShowTheListAsStored) {
+    const Names stored{"mail", "bank", "forum"};
+    const std::string before = VaultBytes();
+    ASSERT_TRUE(std::filesystem::create_directory(BlockingFolder()));
+    const auto expectUnchanged = [&](const char* action) {
+        EXPECT_EQ(TakeMessages(), Messages{texts::kVaultNotChanged}) << action;
+        EXPECT_EQ(ListedNames(), stored) << action;
+        EXPECT_EQ(vault.Names(kMaster), stored) << action;
+        EXPECT_TRUE(VaultBytes() == before) << action;  // byte for byte
+    };
+
+    AddPassword("shop");
+    TypeTwice("pw-shop");
+    ExpectList();
+    expectUnchanged("add");
+
+    Select(1);
+    dlg->m_dlgList.OnModify();
+    Type(kMaster);
+    TypeTwice("pw-changed");
+    ExpectList();
+    expectUnchanged("modify");
+    EXPECT_EQ(vault.Password(kMaster, "bank"), Text("pw&bank"));
+
+    Select(2);
+    dlg->m_dlgList.OnDelete();
+    Type(kMaster);
+    ExpectList(kStateMasterForAction);
+    expectUnchanged("delete");
+
+    // Once the folder is gone the same actions go through.
+    ASSERT_TRUE(std::filesystem::remove(BlockingFolder()));
+    Select(2);
+    dlg->m_dlgList.OnDelete();
+    Type(kMaster);
+    EXPECT_TRUE(TakeMessages().empty());
+    EXPECT_EQ(ListedNames(), (Names{"mail", "bank"}));
+    EXPECT_EQ(vault.Names(kMaster), (Names{"mail", "bank"}));
+}
+
 TEST_F(ListActionsTest, AFailedChangeStartsOverAndTriesAgainWithTheOldPassword) {
+    const std::string before = VaultBytes();
     dlg->m_dlgList.OnChangeMasterPassword();
     Type(kMaster);
     TypeTwice("n3wmaster");
-    Ombrix::DeviceManager::Instance().Remove("/device/system/db");  // the store must refuse
+    ASSERT_TRUE(std::filesystem::create_directory(BlockingFolder()));
     ChoosePictureAndConfirm(WritePicture("new.png", 9));
     EXPECT_EQ(TakeMessages(), Messages{texts::kChangeMasterPasswordFailed});
     ExpectAsked(texts::kSetUpVaultPassword, kStateNewMasterFirst);
     EXPECT_EQ(dlg->m_listAction, kChangeMasterPassword);
     EXPECT_EQ(dlg->m_masterPassword.view(), kMaster);
+    EXPECT_TRUE(VaultBytes() == before);
+    EXPECT_EQ(vault.Names(kMaster), (Names{"mail", "bank", "forum"}));
+    Ombrix::Data<unsigned char> picture;
+    testsupport::TestVault::MakePicture(picture, 2);
+    const unsigned char* shown =
+        vault.store.ReadPicture(vault.Directory(), kMaster, nullptr, nullptr);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(std::equal(shown, shown + kPictureBytes, picture.m_pBuffer));
 
-    Ombrix::DeviceManager::Instance().Add("/device/system/db",
-                                          std::make_unique<Ombrix::DbDevice>());
+    ASSERT_TRUE(std::filesystem::remove(BlockingFolder()));
     TypeTwice("an0thernew");
     ChoosePictureAndConfirm(WritePicture("other.png", 11));
     EXPECT_EQ(TakeMessages(), Messages{texts::kSetMasterPasswordDone});
+    ExpectList();
+    EXPECT_EQ(dlg->m_masterPassword.view(), "an0thernew");
     EXPECT_EQ(vault.Names("an0thernew"), (Names{"mail", "bank", "forum"}));
+    EXPECT_FALSE(testsupport::FileExists(BlockingFolder()));
 }

@@ -1,5 +1,9 @@
 // Vault files the program never writes itself: every operation must end with its failure
-// result (or a sound reading of what is there) and never read or write past a value.
+// result (or a sound reading of what is there) and never read or write past a value, and a
+// file that cannot be read is never taken for a missing vault.
+#include <cstring>
+
+#include "vault/VaultBackup.h"
 #include "vault/VaultTestSupport.h"
 
 using namespace vaulttest;
@@ -24,15 +28,123 @@ protected:
     }
 };
 
-TEST_F(DamagedVaultTest, AFileThatIsNoDatabaseStaysAsItIs) {
+// The meta page of a vault file rewritten in the layout of an older on-disk version of the
+// database (version 7): the generic header is shorter there, so the flags, the file's id and
+// the tree's settings sit 16 bytes earlier. The pages of the tree are the same in both.
+std::string AsVersion7(std::string file) {
+    std::uint32_t pageSize = 0;
+    std::memcpy(&pageSize, file.data() + 20, 4);
+    const std::string meta = file.substr(0, pageSize);
+    std::string old(pageSize, '\0');
+    old.replace(0, 32, meta, 0, 32);
+    const std::uint32_t version = 7;
+    std::memcpy(&old[16], &version, 4);
+    old.replace(32, 4, meta, 48, 4);    // flags
+    old.replace(36, 20, meta, 52, 20);  // file id
+    old.replace(60, 16, meta, 76, 16);  // smallest key count, record length and pad, root
+    return file.replace(0, pageSize, old);
+}
+
+std::string WithVersion(std::string file, std::uint32_t version) {
+    std::memcpy(&file[16], &version, 4);
+    return file;
+}
+
+// Neither of these files may be set up anew or changed: a new vault would be written over
+// the user's passwords.
+TEST_F(DamagedVaultTest, AFileTheDatabaseCannotReadIsNeverTakenForAMissingVault) {
+    MakeVault(kPassword, {"one"});
+    RestartDevice();
+    const std::string sound = testsupport::ReadFile(VaultFile());
     const std::string junk(30000, 'j');
-    testsupport::WriteFile(VaultFile(), junk);
-    EXPECT_FALSE(store.VaultExists(directory));
+    for (const std::string& content : {junk, WithVersion(sound, 10), sound.substr(0, 100)}) {
+        testsupport::WriteFile(VaultFile(), content);
+        RestartDevice();
+        EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kUnreadable);
+        EXPECT_FALSE(store.VaultExists(directory));
+        Ombrix::Data<unsigned char> picture;
+        MakePicture(picture, 1);
+        EXPECT_FALSE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
+        EXPECT_FALSE(store.SetMasterPassword(picture, directory, kPassword, kPassword));
+        ExpectNoPicture();
+        EXPECT_TRUE(testsupport::ReadFile(VaultFile()) == content);
+        EXPECT_EQ(testsupport::ListFiles(dir.Path()), std::vector<std::string>{"ferrocask.db"});
+    }
+    // A missing file is no vault yet; one the program may create is made empty.
+    ::unlink(VaultFile().c_str());
+    RestartDevice();
+    EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kNoVault);
+}
+
+// A file of an older on-disk version is kept as a backup, then brought up to the current
+// version and opened; a version the library reads as it is stays untouched.
+TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
+    MakeVault(kPassword, {"one", "two"});
+    RestartDevice();
+    const std::string version8 = WithVersion(testsupport::ReadFile(VaultFile()), 8);
+    testsupport::WriteFile(VaultFile(), version8);
+    RestartDevice();
+    EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kVault);
+    EXPECT_TRUE(testsupport::ReadFile(VaultFile()) == version8);
+    EXPECT_TRUE(testsupport::ListFiles(dir.Path(), "ferrocask_").empty());
+
+    const std::string version7 = AsVersion7(version8);
+    testsupport::WriteFile(VaultFile(), version7);
+    RestartDevice();
+    ASSERT_EQ(store.CheckVault(directory), VaultFileStatus::kVault);
+    const std::vector<std::string> backups = testsupport::ListFiles(dir.Path(), "ferrocask_");
+    ASSERT_EQ(backups.size(), 1u);
+    EXPECT_TRUE(testsupport::ReadFile(dir.File(backups[0])) == version7);
+    EXPECT_EQ(Names(kPassword), (std::vector<std::string>{"one", "two"}));
+    EXPECT_EQ(PasswordOf(kPassword, "two"), "pw-two");
+    std::uint32_t version = 0;
+    std::memcpy(&version, testsupport::ReadFile(VaultFile()).data() + 16, 4);
+    EXPECT_GE(version, 8u);  // the oldest version the library reads as it is
+    EXPECT_TRUE(store.AddEntry(directory, kPassword, MakePasswordEntry("three", "3")));
+    EXPECT_FALSE(testsupport::FileExists(VaultFile() + ".new"));
+}
+
+// The stored entries cannot be read (a page of their value is damaged): nothing that would
+// rewrite them may happen, the master-password change least of all.
+TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 60; ++i) {
+        names.push_back("entry" + std::to_string(i));
+    }
+    MakeVault(kPassword, names);
+    RestartDevice();
+    std::string file = testsupport::ReadFile(VaultFile());
+    // Both values lie on chains of overflow pages (page type 7 at byte 25 of a page; the
+    // previous and next page's numbers at bytes 12 and 16). The list's chain is the one of
+    // two pages (the picture takes seven); its first page gets pointed on to a page the
+    // file does not have.
+    auto number = [&file](std::size_t at) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, file.data() + at, 4);
+        return value;
+    };
+    std::size_t overflow = 0;
+    for (std::size_t page = 8192; page < file.size(); page += 8192) {
+        if (file[page + 25] == 7 && number(page + 12) == 0 && number(page + 16) != 0 &&
+            number(number(page + 16) * 8192u + 16) == 0) {
+            overflow = page;
+        }
+    }
+    ASSERT_NE(overflow, 0u);
+    const std::uint32_t nowhere = 0x7fffff;
+    std::memcpy(&file[overflow + 16], &nowhere, 4);
+    testsupport::WriteFile(VaultFile(), file);
+    RestartDevice();
+
     Ombrix::Data<unsigned char> picture;
-    MakePicture(picture, 1);
-    EXPECT_FALSE(store.SetMasterPassword(picture, directory, kPassword, kPassword));
-    ExpectNoPicture();
-    EXPECT_EQ(testsupport::ReadFile(VaultFile()), junk);
+    MakePicture(picture, 2);
+    EXPECT_FALSE(store.SetMasterPassword(picture, directory, "newpass9", kPassword));
+    EXPECT_FALSE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "1")));
+    EXPECT_FALSE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("entry1", "2")));
+    EXPECT_FALSE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("entry1", "")));
+    EXPECT_TRUE(testsupport::ReadFile(VaultFile()) == file);
+    int width = 0, height = 0;
+    EXPECT_NE(store.ReadPicture(directory, kPassword, &width, &height), nullptr);
 }
 
 TEST_F(DamagedVaultTest, ATruncatedFileShowsNoPartialPicture) {
