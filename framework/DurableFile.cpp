@@ -20,6 +20,9 @@ int SystemFsync(int fd) {
 int SystemRename(const char* from, const char* to) {
     return std::rename(from, to);
 }
+int SystemLink(const char* existing, const char* name) {
+    return ::link(existing, name);
+}
 int SystemUnlink(const char* path) {
     return ::unlink(path);
 }
@@ -94,7 +97,7 @@ bool CopyContent(int source, int target) {
 }  // namespace
 
 FileCalls& DurableFileCalls() {
-    static FileCalls calls{SystemWrite, SystemFsync, SystemRename, SystemUnlink};
+    static FileCalls calls{SystemWrite, SystemFsync, SystemRename, SystemLink, SystemUnlink};
     return calls;
 }
 
@@ -114,7 +117,7 @@ bool SyncFile(const std::string& path) {
     return fd.Valid() && Flush(fd.Get());
 }
 
-bool CopyToNewFile(const std::string& source, const std::string& target, bool syncFolder) {
+bool CopyToNewFile(const std::string& source, const std::string& target) {
     Descriptor in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat info {};
     if (!in.Valid() || ::fstat(in.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -132,7 +135,18 @@ bool CopyToNewFile(const std::string& source, const std::string& target, bool sy
         RemoveFile(target);
         return false;
     }
-    return !syncFolder || SyncFolder(FolderOf(target));
+    return true;
+}
+
+bool PublishCopy(const std::string& source, const std::string& target) {
+    const std::string partial = target + ".part";
+    if (!RemoveFile(partial) || !CopyToNewFile(source, partial)) {
+        return false;
+    }
+    // A link, unlike a rename, never replaces a file that already has the name.
+    const bool linked = DurableFileCalls().link(partial.c_str(), target.c_str()) == 0;
+    RemoveFile(partial);
+    return linked && SyncFolder(FolderOf(target));
 }
 
 bool RenameDurably(const std::string& from, const std::string& to, bool* renamed) {

@@ -17,6 +17,7 @@ struct FileCalls {
     ssize_t (*write)(int fd, const void* data, std::size_t size);
     int (*fsync)(int fd);
     int (*rename)(const char* from, const char* to);
+    int (*link)(const char* existing, const char* name);
     int (*unlink)(const char* path);
 };
 
@@ -34,9 +35,13 @@ bool SyncFile(const std::string& path);
 
 // Copies source to target, which must not exist yet (an existing file is never replaced),
 // with the source's permissions, and flushes the copy. A copy that fails part-way is
-// removed again. With syncFolder, the folder is flushed too, so that the copy keeps its
-// name across a power cut.
-bool CopyToNewFile(const std::string& source, const std::string& target, bool syncFolder);
+// removed again.
+bool CopyToNewFile(const std::string& source, const std::string& target);
+
+// The same, for a copy that must never be seen half made, not even after a crash: the copy
+// is made under a name of its own, flushed, given the name target only if no file has it
+// yet, and the folder is flushed, so that the copy keeps its name across a power cut.
+bool PublishCopy(const std::string& source, const std::string& target);
 
 // Renames from over to and flushes the folder of to. False when the rename did not happen
 // (to is as it was) or the folder could not be flushed (the rename did happen).

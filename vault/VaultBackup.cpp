@@ -17,7 +17,8 @@ std::string VaultBackupPath(const std::string& directory, const Ombrix::LocalTim
 
 bool BackupVaultFile(const std::string& directory) {
     const Ombrix::LocalTime now = Ombrix::CurrentLocalTime();
-    // The folder is flushed as well: a backup whose name could vanish in a power cut right
-    // after the change began would be no backup.
-    return Ombrix::CopyToNewFile(VaultFilePath(directory), VaultBackupPath(directory, now), true);
+    // The backup is never seen half made, and its name is on disk before this returns: a
+    // backup whose name could vanish in a power cut right after the change began would be
+    // no backup.
+    return Ombrix::PublishCopy(VaultFilePath(directory), VaultBackupPath(directory, now));
 }

@@ -10,7 +10,8 @@ std::string VaultBackupPath(const std::string& directory, const Ombrix::LocalTim
 
 // Copies directory + "ferrocask.db" to the backup path of the current local time, only if
 // no file of that name exists yet (created exclusively, never overwritten), with the vault
-// file's permissions, flushed to disk with its name before this returns. True when the copy
+// file's permissions, flushed to disk with its name before this returns; a crash never
+// leaves a backup half made under the backup's name. True when the copy
 // was made; a copy that fails part-way is removed.
 // Paths of any length are formed; one the system refuses (a directory beyond its path
 // limit) simply gives no backup.

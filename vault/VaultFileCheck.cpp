@@ -36,7 +36,7 @@ bool UpgradeVaultFile(const std::string& directory) {
     const std::string vault = VaultFilePath(directory);
     const std::string copy = VaultUpdate::CopyPath(directory);
     if (!BackupVaultFile(directory) || !Ombrix::RemoveFile(copy) ||
-        !Ombrix::CopyToNewFile(vault, copy, false)) {
+        !Ombrix::CopyToNewFile(vault, copy)) {
         Ombrix::Log::Instance().Error("UpgradeVaultFile backup or copy error!");
         return false;
     }

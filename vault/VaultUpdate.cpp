@@ -50,7 +50,7 @@ VaultUpdate::VaultUpdate(const std::string& directory)
     // A copy left by a change that did not finish is of no use: only the vault file counts.
     // The copy is flushed together with the change, in Commit.
     if (!MayReplace(m_vaultPath) || !Ombrix::RemoveFile(m_copyPath) ||
-        !Ombrix::CopyToNewFile(m_vaultPath, m_copyPath, false)) {
+        !Ombrix::CopyToNewFile(m_vaultPath, m_copyPath)) {
         return;
     }
     m_circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_copyPath, 0,

@@ -1,15 +1,7 @@
-// A process that changes the vault is killed (SIGKILL) in the middle of its work, and the file
-// it leaves is examined: it must pass the Berkeley DB verifier, show the picture under the
-// master password and hold the entries as they were just before or just after the operation
-// that was interrupted.
-//
-// The vault writes without a log: each change is made in the database's cache and then
-// flushed page by page, and a change that frees the file's last page cuts the file at once,
-// before the flush. A kill after the cut or between two page writes leaves pages of two
-// different states in the file, and a kill can even end a single page write part-way. The
-// tests therefore count and print the rounds that end in such a state instead of failing on
-// them; they fail when the helper itself misbehaves, or when a kill before the first change
-// of the file or after the last leaves anything but the state before or after.
+// A process that changes the vault is killed (SIGKILL) in the middle of its work, or the power
+// fails under it, and the folder it leaves is examined: the vault file must pass the
+// Berkeley DB verifier, show the picture under the master password and hold the entries
+// exactly as they were just before or just after the operation that was interrupted.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,9 +67,9 @@ protected:
     // Lets go of the file, so that a helper process is its only user.
     void CloseVault() { Ombrix::DeviceManager::DestroyInstance(); }
 
-    ModelList StoredEntries() {
+    ModelList StoredEntries(const char* password = faultmodel::kMasterPassword) {
         ModelList list;
-        store.LoadEntries(directory, faultmodel::kMasterPassword);
+        store.LoadEntries(directory, password);
         for (const PasswordEntry& entry : store.m_entries) {
             list.push_back(
                 {std::string(FieldText(entry.name)), std::string(FieldText(entry.password))});
@@ -111,20 +103,39 @@ protected:
         return Finding::kOtherEntries;
     }
 
-    // Replaces a damaged vault by a sound one holding the state after operation n, made from
-    // a sound file of an earlier state, so that the run goes on where it was.
-    void RebuildVault(const std::string& earlierFile, int earlier, int n) {
-        testsupport::WriteFile(VaultFile(), earlierFile);
-        Ombrix::DeviceManager::Instance().Add("/device/system/db",
-                                              std::make_unique<Ombrix::DbDevice>());
-        for (int op = earlier + 1; op <= n; ++op) {
-            faultmodel::RunOperation(op, store, directory);
-        }
-        CloseVault();
-    }
-
     std::vector<std::string> HelperCommand(int first) {
         return {FAULT_CHILD, directory, std::to_string(first)};
+    }
+    std::vector<std::string> HelperCommand(const std::string& operation, int event,
+                                           const char* how) {
+        return {FAULT_CHILD, directory, operation, std::to_string(event), how};
+    }
+    std::vector<std::string> HelperCommand(int operation, int event, const char* how) {
+        return HelperCommand(std::to_string(operation), event, how);
+    }
+
+    // Puts the vault file back as it was and removes whatever an earlier round left beside it.
+    void Restore(const std::string& file) {
+        for (const std::string& name : testsupport::ListFiles(dir.Path())) {
+            ::unlink(dir.File(name).c_str());
+        }
+        testsupport::WriteFile(VaultFile(), file);
+    }
+
+    // How a helper stopped at an event ended.
+    enum class Outcome { kCompleted, kStopped, kBroken };
+    static Outcome Classify(int status, const std::vector<std::string>& lines) {
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+            return Outcome::kStopped;
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || lines.size() != 1) {
+            return Outcome::kBroken;
+        }
+        if (lines[0].rfind("cut ", 0) == 0) {
+            return Outcome::kStopped;
+        }
+        return lines[0].find(" events ") != std::string::npos ? Outcome::kCompleted
+                                                              : Outcome::kBroken;
     }
 
     std::string pictureBytes;
@@ -139,10 +150,7 @@ TEST_F(FaultInjectionTest, AKillAtARandomMomentLeavesTheStateBeforeOrAfter) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> pause(0, 3000);  // microseconds after the first report
     int done = 0;                                       // operations the vault certainly holds
-    std::string soundFile = emptyVault;  // the file as it was when done was last known
-    int soundDone = 0;
     long operations = 0;
-    std::map<std::string, int> failures;  // by the kind of operation interrupted
     for (int round = 0; round < kRandomRounds; ++round) {
         ChildProcess helper(HelperCommand(done + 1), dir.File("helper-stderr.txt"));
         std::string line;
@@ -161,46 +169,27 @@ TEST_F(FaultInjectionTest, AKillAtARandomMomentLeavesTheStateBeforeOrAfter) {
 
         const Finding finding = Examine(reported);
         ++findings[finding];
-        if (Acceptable(finding)) {
-            done = finding == Finding::kAfter ? reported + 1 : reported;
-        } else {
-            const auto kind =
-                faultmodel::OperationAt(reported + 1, faultmodel::StateAfter(reported)).kind;
-            ++failures[kind == faultmodel::Operation::kAdd      ? "add"
-                       : kind == faultmodel::Operation::kModify ? "modify"
-                                                                : "delete"];
-            RebuildVault(soundFile, soundDone, reported);
-            done = reported;
-        }
-        soundFile = testsupport::ReadFile(VaultFile());
-        soundDone = done;
+        ASSERT_TRUE(Acceptable(finding))
+            << Describe(finding) << " after a kill during operation " << reported + 1;
+        done = finding == Finding::kAfter ? reported + 1 : reported;
     }
     std::printf("fault injection, random kills (seed %u): %d rounds, %ld operations completed\n",
                 seed, kRandomRounds, operations);
     for (const auto& [finding, count] : findings) {
         std::printf("  %4d rounds: %s\n", count, Describe(finding));
     }
-    int failed = 0;
-    for (const auto& [kind, count] : failures) {
-        std::printf("  %4d failed rounds interrupted an operation \"%s\"\n", count, kind.c_str());
-        failed += count;
-    }
-    RecordProperty("rounds", kRandomRounds);
-    RecordProperty("failed_rounds", failed);
 }
 
-// The same kills placed exactly: before each change of the database file that an operation
-// makes (a write of a page, or the truncation when the database frees its last page), and
-// in the middle of each write (a kill can end a write of several memory pages part-way),
-// for operations of every kind and size of list.
-TEST_F(FaultInjectionTest, AKillAtEachChangeOfTheFile) {
+// The stop placed exactly: before each event of an operation (each change of a file, by
+// the database library or the program, and each flush), for operations of every kind and
+// size of list, and four ways: a kill, a kill in the middle of a write (which can end a
+// write of several memory pages part-way), and a power cut, with the names on disk as of the
+// folder's last flush or as they stand.
+TEST_F(FaultInjectionTest, AStopAtEachEventOfAnOperation) {
     // Additions on the tree's page, into the first and the second overflow page and within
     // them; changes; deletions, the last ones back on the tree's page.
-    const std::vector<int> chosen = {3, 11, 12, 30, 44, 60, 80, 110, 118};
-    int failed = 0, kills = 0, done = 0;
-    std::printf(
-        "fault injection, kills at each change of the file "
-        "(b: state before, a: after, X: damaged or mixed):\n");
+    const std::vector<int> chosen = {1, 11, 12, 30, 44, 60, 80, 110, 118};
+    int stops = 0, done = 0;
     for (int n : chosen) {
         Ombrix::DeviceManager::Instance().Add("/device/system/db",
                                               std::make_unique<Ombrix::DbDevice>());
@@ -210,47 +199,97 @@ TEST_F(FaultInjectionTest, AKillAtEachChangeOfTheFile) {
         CloseVault();
         const std::string before = testsupport::ReadFile(VaultFile());
         std::string figures;
-        bool completed = false;
-        for (int change = 1; !completed; ++change) {
-            for (const char* how : {"", "torn"}) {
-                testsupport::WriteFile(VaultFile(), before);
-                std::vector<std::string> command = HelperCommand(n);
-                command.push_back(std::to_string(change));
-                command.push_back(how);
-                ChildProcess helper(command, dir.File("helper-stderr.txt"));
+        for (const char* how : {"", "torn", "cut", "cut-names"}) {
+            figures += std::string(" ") + (*how ? how : "kill") + ": ";
+            for (int event = 1;; ++event) {
+                SCOPED_TRACE("operation " + std::to_string(n) + ", " + how + " at event " +
+                             std::to_string(event));
+                Restore(before);
+                ChildProcess helper(HelperCommand(n, event, how), dir.File("helper-stderr.txt"));
                 const int status = helper.Wait();
-                if (WIFEXITED(status)) {
-                    // The operation made fewer changes: it ran to its end.
-                    ASSERT_EQ(WEXITSTATUS(status), 0);
-                    EXPECT_EQ(helper.RemainingLines().size(), 1u);
-                    EXPECT_EQ(Examine(n - 1), Finding::kAfter) << "operation " << n;
-                    completed = true;
+                const Outcome outcome = Classify(status, helper.RemainingLines());
+                ASSERT_NE(outcome, Outcome::kBroken) << "status " << status;
+                const Finding finding = Examine(n - 1);
+                if (outcome == Outcome::kCompleted) {
+                    EXPECT_EQ(finding, Finding::kAfter);
                     break;
                 }
-                ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-                ++kills;
-                const Finding finding = Examine(n - 1);
-                if (change == 1 && *how == '\0') {
+                ++stops;
+                EXPECT_TRUE(Acceptable(finding)) << Describe(finding);
+                if (event == 1) {
                     EXPECT_EQ(finding, Finding::kBefore) << "nothing was changed yet";
                 }
-                failed += Acceptable(finding) ? 0 : 1;
                 figures += finding == Finding::kBefore  ? 'b'
                            : finding == Finding::kAfter ? 'a'
                                                         : 'X';
             }
-            figures += ' ';
         }
-        std::printf("  operation %3d (%s): %s\n", n,
-                    faultmodel::OperationAt(n, faultmodel::StateAfter(n - 1)).kind ==
-                            faultmodel::Operation::kAdd
-                        ? "add   "
-                        : "change",
-                    figures.c_str());
-        testsupport::WriteFile(VaultFile(), before);
+        std::printf("  operation %3d:%s\n", n, figures.c_str());
+        Restore(before);
     }
-    std::printf("  %d kills, %d left a damaged or mixed vault\n", kills, failed);
-    RecordProperty("kills_at_changes", kills);
-    RecordProperty("failed_kills_at_changes", failed);
+    std::printf("  %d stops, every one before or after its operation\n", stops);
+}
+
+// A change of the master password, with the backup made before it, stopped before each of
+// its events in the same four ways: the vault opens completely under the old password or
+// completely under the new one, and once it is under the new one, the backup of the old vault
+// is there, byte for byte. A backup is never seen half made.
+TEST_F(FaultInjectionTest, AMasterPasswordChangeStoppedAtEachEvent) {
+    Ombrix::DeviceManager::Instance().Add("/device/system/db",
+                                          std::make_unique<Ombrix::DbDevice>());
+    for (int op = 1; op <= 20; ++op) {
+        faultmodel::RunOperation(op, store, directory);
+    }
+    CloseVault();
+    const std::string before = testsupport::ReadFile(VaultFile());
+    const ModelList entries = faultmodel::StateAfter(20);
+    Ombrix::Data<unsigned char> newPicture;
+    faultmodel::MakeRunPicture(newPicture, 2);
+    for (const char* how : {"", "torn", "cut", "cut-names"}) {
+        for (int event = 1;; ++event) {
+            SCOPED_TRACE(std::string(how) + " at event " + std::to_string(event));
+            Restore(before);
+            ChildProcess helper(HelperCommand("master", event, how), dir.File("helper-stderr.txt"));
+            const int status = helper.Wait();
+            const Outcome outcome = Classify(status, helper.RemainingLines());
+            ASSERT_NE(outcome, Outcome::kBroken) << "status " << status;
+
+            ASSERT_EQ(testsupport::RunCommand({"db5.3_verify", "-q", VaultFile()}), 0);
+            Ombrix::DeviceManager::Instance().Add("/device/system/db",
+                                                  std::make_unique<Ombrix::DbDevice>());
+            const std::string oldPicture = AsBytes(
+                store.ReadPicture(directory, faultmodel::kMasterPassword, nullptr, nullptr));
+            const bool underOld =
+                oldPicture == pictureBytes && StoredEntries(faultmodel::kMasterPassword) == entries;
+            const std::string newOne = AsBytes(
+                store.ReadPicture(directory, faultmodel::kNewMasterPassword, nullptr, nullptr));
+            const bool underNew = newOne == AsBytes(newPicture.m_pBuffer) &&
+                                  StoredEntries(faultmodel::kNewMasterPassword) == entries;
+            CloseVault();
+            EXPECT_TRUE(underOld || underNew);
+            const std::vector<std::string> backups =
+                testsupport::ListFiles(dir.Path(), "ferrocask_");
+            std::vector<std::string> whole;
+            for (const std::string& name : backups) {
+                if (name.find(".part") == std::string::npos) {
+                    EXPECT_TRUE(testsupport::ReadFile(dir.File(name)) == before)
+                        << name << " is not the vault as it was";
+                    whole.push_back(name);
+                }
+            }
+            if (underNew) {
+                EXPECT_EQ(whole.size(), 1u) << "the change was made without its backup";
+            }
+            for (const std::string& name : backups) {
+                ::unlink(dir.File(name).c_str());
+            }
+            if (outcome == Outcome::kCompleted) {
+                EXPECT_TRUE(underNew);
+                break;
+            }
+        }
+    }
+    Restore(before);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 namespace faultmodel {
 
 constexpr char kMasterPassword[] = "fault-run-7";
+constexpr char kNewMasterPassword[] = "fault-new-8";
 constexpr int kCycle = 120;
 constexpr int kAdditions = 50;
 constexpr int kChanges = 20;
@@ -98,12 +99,13 @@ inline void RunOperation(int n, VaultStore& store, const std::string& directory)
     }
 }
 
-// The picture the vault of the run is made with.
-inline void MakeRunPicture(Ombrix::Data<unsigned char>& picture) {
+// The picture the vault of the run is made with (seed 1), or the one a change of the master
+// password brings (seed 2).
+inline void MakeRunPicture(Ombrix::Data<unsigned char>& picture, int seed = 1) {
     picture.m_nLength = 0;
     picture.Extend(kPictureBytes);
     for (int i = 0; i < kPictureBytes; ++i) {
-        picture.m_pBuffer[i] = static_cast<unsigned char>(i * 13 + i / 512);
+        picture.m_pBuffer[i] = static_cast<unsigned char>(i * 13 * seed + i / 512);
     }
 }
 
