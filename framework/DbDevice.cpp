@@ -45,25 +45,16 @@ void RemoveStaleCreation(const std::string& path) {
 
 }  // namespace
 
-void DbDevice::CloseDb::operator()(Db* db) const {
-    // A handle must be closed even after a failed open; the result does not matter here.
-    db->close(0);
-    delete db;
-}
-
 DbDevice::~DbDevice() {
     CloseAll();
 }
 
 void DbDevice::CloseAll() {
-    for (auto& database : m_databases) {
-        database.second.reset();
-    }
     m_databases.clear();
 }
 
 int DbDevice::Close(const std::string& address, bool writeBack) {
-    std::unique_ptr<Db, CloseDb> closing;
+    std::shared_ptr<DbHandle> closing;
     {
         DeviceLock::Lock guard(*this);
         auto found = m_databases.find(address);
@@ -73,10 +64,10 @@ int DbDevice::Close(const std::string& address, bool writeBack) {
         closing = std::move(found->second);
         m_databases.erase(found);
     }
-    Db* db = closing.release();
-    const int result = db->close(writeBack ? 0 : DB_NOSYNC);
-    delete db;
-    return result == 0 ? kOk : kRefused;
+    if (closing.use_count() > 1) {
+        return kOk;  // the last circuit on it closes it
+    }
+    return closing->Close(writeBack ? 0 : DB_NOSYNC) == 0 ? kOk : kRefused;
 }
 
 u_int32_t DbDevice::CacheBytesFor(const std::string& address) {
@@ -96,36 +87,40 @@ u_int32_t DbDevice::CacheBytesFor(const std::string& address) {
 std::unique_ptr<CircuitInterface> DbDevice::CreateCircuit(std::string address, int mode, int* error,
                                                           const ACE_Time_Value*) {
     DeviceLock::Lock guard(*this);
-    Db* db = nullptr;
+    std::shared_ptr<DbHandle> handle;
     auto found = m_databases.find(address);
     if (found != m_databases.end()) {
-        db = found->second.get();
+        handle = found->second;
     } else {
-        std::unique_ptr<Db, CloseDb> opened(new Db(nullptr, DB_CXX_NO_EXCEPTIONS));
-        opened->set_error_stream(&std::cerr);
-        opened->set_errpfx("ombrix");
-        opened->set_pagesize(kPageSize);
-        opened->set_cachesize(0, CacheBytesFor(address), 0);
+        auto opened = std::make_shared<DbHandle>();
+        Db* db = opened->Get();
+        db->set_error_stream(&std::cerr);
+        db->set_errpfx("ombrix");
+        db->set_pagesize(kPageSize);
+        db->set_cachesize(0, CacheBytesFor(address), 0);
         const u_int32_t flags = (mode == 1 ? DB_RDONLY : DB_CREATE) | DB_THREAD;
         if (mode != 1) {
             RemoveStaleCreation(address);
         }
-        if (opened->open(nullptr, address.c_str(), nullptr, DB_BTREE, flags, kFileMode) != 0) {
+        if (db->open(nullptr, address.c_str(), nullptr, DB_BTREE, flags, kFileMode) != 0) {
             if (error != nullptr) {
                 *error = kRefused;
             }
             return nullptr;
         }
-        db = opened.get();
+        handle = opened;
         m_databases.emplace(std::move(address), std::move(opened));
     }
     if (error != nullptr) {
         *error = kOk;
     }
-    return std::make_unique<DbCircuit>(db, this);
+    return std::make_unique<DbCircuit>(std::move(handle), this);
 }
 
-DbCircuit::DbCircuit(Db* db, DbDevice* device) : m_pDb(db), m_deviceShare(device) {}
+DbCircuit::DbCircuit(std::shared_ptr<DbHandle> handle, DbDevice* device)
+    : m_handle(std::move(handle)),
+      m_pDb(m_handle ? m_handle->Get() : nullptr),
+      m_deviceShare(device) {}
 
 int DbCircuit::Write(void* buffer, int length, const ACE_Time_Value*) {
     if (buffer == nullptr || length != static_cast<int>(sizeof(DbRequest)) || m_pDb == nullptr) {

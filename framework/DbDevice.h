@@ -36,6 +36,30 @@ struct DbRequest {
     Data<unsigned char> value;  // the bytes to write, or the buffer that receives a read
 };
 
+// One open database handle, closed by its last holder unless it was closed before. A handle
+// must be closed even after a failed open; the result does not matter then.
+class DbHandle {
+public:
+    DbHandle() : m_db(nullptr, DB_CXX_NO_EXCEPTIONS) {}
+    ~DbHandle() { Close(0); }
+    DbHandle(const DbHandle&) = delete;
+    DbHandle& operator=(const DbHandle&) = delete;
+
+    Db* Get() { return &m_db; }
+    // Berkeley DB's result of the close; 0 when it was closed already.
+    int Close(u_int32_t flags) {
+        if (m_closed) {
+            return 0;
+        }
+        m_closed = true;
+        return m_db.close(flags);
+    }
+
+private:
+    Db m_db;
+    bool m_closed = false;
+};
+
 class DbDevice : public CountedLockedBase,
                  public DevInterface,
                  private Loki::ObjectLevelLockable<DbDevice, Loki::Mutex> {
@@ -48,11 +72,13 @@ public:
     // Closes and forgets every open database. Only while no circuit of this device is in use.
     virtual void CloseAll();
 
-    // Closes and forgets the database at address, so that the next circuit on it opens the
-    // file afresh (after the file was replaced, or to let go of a scratch file). Without
-    // writeBack, changes still in the cache are dropped rather than written. Only while no
-    // circuit on that database is in use. 0 when it was open and closed cleanly; 1 when it
-    // was not open or the close failed.
+    // Forgets the database at address, so that the next circuit on it opens the file afresh
+    // (after the file was replaced, or to let go of a scratch file). The handle is closed at
+    // once when no circuit holds it (without writeBack, changes still in its cache are
+    // dropped rather than written); circuits still holding it keep a working handle on the
+    // file they were made for, which is closed when the last of them goes. 0 when it was
+    // open and is closed cleanly (or left to its circuits); 1 when it was not open or the
+    // close failed.
     int Close(const std::string& address, bool writeBack);
 
     // A circuit on the database at address (a file path), opening the file on first use:
@@ -65,16 +91,14 @@ public:
     static u_int32_t CacheBytesFor(const std::string& address);
 
 private:
-    struct CloseDb {
-        void operator()(Db* db) const;
-    };
-
-    std::map<std::string, std::unique_ptr<Db, CloseDb>> m_databases;
+    // Each handle is shared with the circuits made on it, so that forgetting it (Close)
+    // never pulls it from under a circuit still in use.
+    std::map<std::string, std::shared_ptr<DbHandle>> m_databases;
 };
 
 class DbCircuit : public CountedLockedBase, public CircuitInterface {
 public:
-    DbCircuit(Db* db, DbDevice* device);
+    DbCircuit(std::shared_ptr<DbHandle> handle, DbDevice* device);
 
     // Runs the DbRequest that buffer points to; length must be sizeof(DbRequest). 0 when
     // done, 1 when refused or failed.
@@ -89,6 +113,7 @@ private:
     int PutOrChange(DbRequest& request, bool append);
     int ReadValue(DbRequest& request);
 
+    std::shared_ptr<DbHandle> m_handle;  // keeps the handle open while the circuit lives
     Db* m_pDb;
     DeviceShare m_deviceShare;  // keeps the device, and so the handle, alive
 };

@@ -1,6 +1,5 @@
 #include "vault/VaultUpdate.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,12 +39,17 @@ VaultUpdate::VaultUpdate(const std::string& directory)
     if (DatabaseDevice() == nullptr) {
         return;
     }
-    // Without a vault file (it was removed while the program ran), the device makes an
-    // empty one first, as at the start of the program, and the change copies that.
-    struct stat info {};
-    if (::stat(m_vaultPath.c_str(), &info) != 0 && errno == ENOENT) {
-        Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_vaultPath, 0, nullptr,
-                                                     nullptr);
+    {
+        // The device's handle on the vault file may hold records written through it and not
+        // yet flushed (the framework's own requests do not flush): the copy starts from all
+        // that was written. Without a vault file (removed while the program ran), the device
+        // makes an empty one, as at the start of the program, and the change copies that.
+        auto circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_vaultPath, 0,
+                                                                    nullptr, nullptr);
+        auto* database = dynamic_cast<Ombrix::DbCircuit*>(circuit.get());
+        if (database != nullptr && database->GetDb()->sync(0) != 0) {
+            return;
+        }
     }
     // A copy left by a change that did not finish is of no use: only the vault file counts.
     // The copy is flushed together with the change, in Commit.

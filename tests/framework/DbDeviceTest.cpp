@@ -205,3 +205,29 @@ TEST_F(DbDeviceTest, ACircuitKeepsItsDeviceAndHandleAliveAfterShutDown) {
 }
 
 }  // namespace
+
+// Forgetting a database lets the next circuit open the file as it now is, while a circuit
+// made before keeps a working handle on the file it was made for.
+TEST_F(DbDeviceTest, AForgottenDatabaseIsReopenedAndLeftWorkingForItsCircuits) {
+    auto device = dynamic_cast<DbDevice*>(DeviceManager::Instance().Get("/device/system/db"));
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->Close(dir.File("a.db"), true), kRefused);  // not open
+
+    auto old = Open("a.db");
+    ASSERT_EQ(Run(*old, kDbPut, "k", "old"), 0);
+    ASSERT_EQ(Run(*old, kDbSync, "k"), 0);
+    {
+        auto other = Open("b.db");
+        ASSERT_EQ(Run(*other, kDbPut, "k", "new"), 0);
+    }
+    EXPECT_EQ(device->Close(dir.File("b.db"), true), kOk);  // written back, then closed
+    ASSERT_EQ(::rename(dir.File("b.db").c_str(), dir.File("a.db").c_str()), 0);
+    EXPECT_EQ(device->Close(dir.File("a.db"), false), kOk);
+
+    auto fresh = Open("a.db");
+    EXPECT_NE(HandleOf(fresh), HandleOf(old));
+    ASSERT_EQ(Run(*fresh, kDbRead, "k"), 0);
+    EXPECT_EQ(read, "new");
+    ASSERT_EQ(Run(*old, kDbRead, "k"), 0);
+    EXPECT_EQ(read, "old");
+}
