@@ -1,6 +1,7 @@
 // The framework's device for Berkeley DB files. A circuit's address is a database file path;
-// the device opens each path once, keeps the handle for the rest of the run and hands out a
-// fresh circuit on that shared handle for every request. A circuit runs one keyed request
+// the device opens each path once, keeps the handle for the rest of the run (or until it is
+// told to forget it, see Close) and hands out a fresh circuit on that shared handle for
+// every request. A circuit runs one keyed request
 // per Write (put, delete, read, append, sync); callers that need more take the handle from
 // the circuit and work on it directly.
 #pragma once
