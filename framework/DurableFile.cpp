@@ -129,8 +129,7 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
         return false;  // exists already, or cannot be made: left as it is
     }
     // The creation mode passed the umask; the copy gets exactly the source's mode.
-    const bool copied =
-        ::fchmod(out.Get(), mode) == 0 && CopyContent(in.Get(), out.Get()) && Flush(out.Get());
+    const bool copied = ::fchmod(out.Get(), mode) == 0 && CopyContent(in.Get(), out.Get());
     if (!out.Close() || !copied) {
         RemoveFile(target);
         return false;
@@ -140,7 +139,8 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
 
 bool PublishCopy(const std::string& source, const std::string& target) {
     const std::string partial = target + ".part";
-    if (!RemoveFile(partial) || !CopyToNewFile(source, partial)) {
+    if (!RemoveFile(partial) || !CopyToNewFile(source, partial) || !SyncFile(partial)) {
+        RemoveFile(partial);
         return false;
     }
     // A link, unlike a rename, never replaces a file that already has the name.

@@ -34,8 +34,8 @@ bool SyncFolder(const std::string& folder);
 bool SyncFile(const std::string& path);
 
 // Copies source to target, which must not exist yet (an existing file is never replaced),
-// with the source's permissions, and flushes the copy. A copy that fails part-way is
-// removed again.
+// with the source's permissions. A copy that fails part-way is removed again. The copy is
+// not flushed: the caller flushes it once it is complete (SyncFile).
 bool CopyToNewFile(const std::string& source, const std::string& target);
 
 // The same, for a copy that must never be seen half made, not even after a crash: the copy

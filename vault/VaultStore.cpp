@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -48,11 +47,6 @@ public:
 
     bool IsOpen() const { return m_pDb != nullptr; }
     Db* GetDb() const { return m_pDb; }
-    // Lets go of the circuit before the operation ends.
-    void Release() {
-        m_pDb = nullptr;
-        m_circuit.reset();
-    }
 
 private:
     void Open(const std::string& path, int mode) {

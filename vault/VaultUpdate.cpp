@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "framework/DbCursor.h"
 #include "framework/DbDevice.h"
 #include "framework/DeviceManager.h"
