@@ -7,6 +7,8 @@
 #include "app/CferrocaskDlg.h"
 #include "app/UpdateCheck.h"
 #include "framework/AppFramework.h"
+#include "framework/DbDevice.h"
+#include "framework/DeviceManager.h"
 #include "platform/InstanceLock.h"
 #include "platform/MessageBox.h"
 #include "platform/Picture.h"
@@ -67,8 +69,17 @@ bool CferrocaskApp::OnInit() {
         return false;
     }
     FrameworkRun framework;
-    // GTK needs nothing like the common controls or a control container set up, and the
-    // program keeps no settings in a registry key: those start-up steps have no part here.
+    // Holding the lock, the program knows that no other copy is making the vault file: a
+    // temporary file left by a creation cut short is its own and may go.
+    if (vaultLock.Held()) {
+        if (auto* database = dynamic_cast<Ombrix::DbDevice*>(
+                Ombrix::DeviceManager::Instance().Get("/device/system/db"))) {
+            database->SetRemovesStaleCreations(true);
+        }
+    }
+    // GTK needs nothing like the common controls or a control container set up, the program
+    // keeps no settings in a registry key, and it has no help command of its own (the help
+    // file is opened by its link button): those start-up steps have no part here.
     platform::EnablePictureDecoders();
 
     StartUpdateCheck(DefaultUpdateCheckSettings());

@@ -29,18 +29,24 @@ void LogError(const char* message) {
 // in the same folder) and renames it once it is complete. While that name exists and the file
 // does not, the library takes the file for one that another process is making and waits for
 // it, without end. A creation cut short (a full disk, a killed process) leaves the temporary
-// file behind, and every later open of the path would hang. Files of this device are made by
-// this program alone, and only under the device lock, so a leftover found while the file
-// itself is missing is stale and is removed.
-void RemoveStaleCreation(const std::string& path) {
+// file behind, and every later open of the path would hang. A program that holds the one-copy
+// lock of its folder knows that no other copy is making the file, so a leftover found while
+// the file itself is missing is stale, and it removes it. Without that knowledge the leftover
+// is left alone and the open is refused rather than left waiting. False when the open must
+// not be tried.
+bool ClearStaleCreation(const std::string& path, bool mayRemove) {
     struct stat info;
     if (::stat(path.c_str(), &info) == 0 || errno != ENOENT) {
-        return;
+        return true;
     }
     const std::size_t slash = path.rfind('/');
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::string temporary = path.substr(0, nameStart) + "__db." + path.substr(nameStart);
-    ::unlink(temporary.c_str());
+    if (mayRemove) {
+        ::unlink(temporary.c_str());
+        return true;
+    }
+    return ::lstat(temporary.c_str(), &info) != 0;
 }
 
 }  // namespace
@@ -99,10 +105,8 @@ std::unique_ptr<CircuitInterface> DbDevice::CreateCircuit(std::string address, i
         db->set_pagesize(kPageSize);
         db->set_cachesize(0, CacheBytesFor(address), 0);
         const u_int32_t flags = (mode == 1 ? DB_RDONLY : DB_CREATE) | DB_THREAD;
-        if (mode != 1) {
-            RemoveStaleCreation(address);
-        }
-        if (db->open(nullptr, address.c_str(), nullptr, DB_BTREE, flags, kFileMode) != 0) {
+        if ((mode != 1 && !ClearStaleCreation(address, m_removesStaleCreations)) ||
+            db->open(nullptr, address.c_str(), nullptr, DB_BTREE, flags, kFileMode) != 0) {
             if (error != nullptr) {
                 *error = kRefused;
             }

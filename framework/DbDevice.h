@@ -6,6 +6,7 @@
 // the circuit and work on it directly.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -88,6 +89,12 @@ public:
     std::unique_ptr<CircuitInterface> CreateCircuit(std::string address, int mode, int* error,
                                                     const ACE_Time_Value* timeout) override;
 
+    // Whether a temporary file left by a creation cut short ("__db." and the file's name) may
+    // be removed when the file itself is missing. Only a program that holds its folder's
+    // one-copy lock may say so: otherwise the file may be another copy's, being made right
+    // then, and an open that meets one is refused. Off unless set.
+    void SetRemovesStaleCreations(bool removes) { m_removesStaleCreations = removes; }
+
     // The cache size in bytes that a database at this address is opened with.
     static u_int32_t CacheBytesFor(const std::string& address);
 
@@ -95,6 +102,7 @@ private:
     // Each handle is shared with the circuits made on it, so that forgetting it (Close)
     // never pulls it from under a circuit still in use.
     std::map<std::string, std::shared_ptr<DbHandle>> m_databases;
+    std::atomic<bool> m_removesStaleCreations{false};
 };
 
 class DbCircuit : public CountedLockedBase, public CircuitInterface {

@@ -24,7 +24,10 @@ public:
         wxString shown = text;
         shown.Replace("\r\n", "\n");
         auto* column = new wxBoxSizer(wxVERTICAL);
-        column->Add(new wxStaticText(this, wxID_ANY, shown), 0, wxALL, 16);
+        // A label takes "&" for the mark of a keyboard shortcut; the text (a web address may
+        // hold "&") is shown as it is.
+        column->Add(new wxStaticText(this, wxID_ANY, wxControl::EscapeMnemonics(shown)), 0, wxALL,
+                    16);
         auto* ok = new wxButton(this, wxID_OK, wxString::FromUTF8("确定"));
         column->Add(ok, 0, wxALIGN_RIGHT | wxLEFT | wxRIGHT | wxBOTTOM, 12);
         SetSizerAndFit(column);

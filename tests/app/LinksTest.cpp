@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include <wx/button.h>
+#include <wx/stattext.h>
 #include <wx/toplevel.h>
 
 #include "app/DialogueTestSupport.h"
@@ -143,7 +144,8 @@ TEST_F(LinksTest, DetachedMessageLeavesTheModalMainWindowUsable) {
     bool closed = false;
     dlg->CallAfter([&] {
         guitest::Pump(300);
-        platform::ShowDetachedMessage("有新的版本", "墨岩保险柜", [&] { closed = true; });
+        platform::ShowDetachedMessage(wxString::FromUTF8("有新的版本 https://x.test/?a=1&b=2"),
+                                      wxString::FromUTF8("墨岩保险柜"), [&] { closed = true; });
         wxDialog* box = nullptr;
         guitest::PumpUntil([&] {
             for (wxWindow* window : wxTopLevelWindows) {
@@ -155,6 +157,15 @@ TEST_F(LinksTest, DetachedMessageLeavesTheModalMainWindowUsable) {
         });
         guitest::Pump(300);
         EXPECT_NE(box, nullptr);
+        // The text is shown as given, "&" included.
+        bool textShown = false;
+        for (wxWindow* child : box != nullptr ? box->GetChildren() : wxWindowList()) {
+            if (auto* label = dynamic_cast<wxStaticText*>(child)) {
+                textShown = label->GetLabelText() ==
+                            wxString::FromUTF8("有新的版本 https://x.test/?a=1&b=2");
+            }
+        }
+        EXPECT_TRUE(textShown);
         // The main window still takes a click while the box is up...
         Click(ids::kHelpLink);
         EXPECT_TRUE(opener.WaitForOpened(1));

@@ -70,10 +70,18 @@ TEST_F(DbDeviceTest, OnePathIsOpenedOnceAndSharedByItsCircuits) {
 }
 
 // A creation cut short (a full disk, a killed program) leaves the library's temporary file
-// beside the missing database; opening the path again must neither wait for it nor fail.
+// beside the missing database; opening the path again must not wait for it. A program that
+// holds its folder's lock removes it; any other refuses the open and leaves the file alone.
 TEST_F(DbDeviceTest, ACreationCutShortDoesNotHoldUpTheNextOpen) {
     ::alarm(60);  // instead of waiting for ever
     testsupport::WriteFile(dir.File("__db.cut.db"), "");
+    int error = -1;
+    EXPECT_EQ(Open("cut.db", 0, &error), nullptr);
+    EXPECT_EQ(error, kRefused);
+    EXPECT_EQ(testsupport::ListFiles(dir.Path()), std::vector<std::string>{"__db.cut.db"});
+
+    dynamic_cast<DbDevice&>(*DeviceManager::Instance().Get("/device/system/db"))
+        .SetRemovesStaleCreations(true);
     auto circuit = Open("cut.db");
     ASSERT_NE(circuit, nullptr);
     EXPECT_EQ(Run(*circuit, kDbPut, "k", "v"), 0);
@@ -230,4 +238,22 @@ TEST_F(DbDeviceTest, AForgottenDatabaseIsReopenedAndLeftWorkingForItsCircuits) {
     EXPECT_EQ(read, "new");
     ASSERT_EQ(Run(*old, kDbRead, "k"), 0);
     EXPECT_EQ(read, "old");
+}
+
+// A flush that the disk refuses is reported (the request returns 1), not taken for done.
+TEST_F(DbDeviceTest, ASyncTheDiskRefusesIsReported) {
+    auto circuit = Open("a.db");
+    ASSERT_EQ(Run(*circuit, kDbPut, "k", std::string(20000, 'v')), 0);
+    db_env_set_func_pwrite([](int, const void*, size_t, off_t) {
+        errno = EIO;
+        return ssize_t{-1};
+    });
+    db_env_set_func_write([](int, const void*, size_t) {
+        errno = EIO;
+        return ssize_t{-1};
+    });
+    EXPECT_EQ(Run(*circuit, kDbSync, ""), kRefused);
+    db_env_set_func_pwrite(nullptr);
+    db_env_set_func_write(nullptr);
+    EXPECT_EQ(Run(*circuit, kDbSync, ""), kOk);
 }
