@@ -12,6 +12,7 @@ namespace platform {
 namespace {
 
 using WipedBytes = std::vector<char, Ombrix::WipingAllocator<char>>;
+using InvalidByteHandler = bool (*)(char byte, WipedBytes& out);
 
 // One conversion descriptor for the life of a call.
 class Converter {
@@ -27,9 +28,11 @@ public:
 
     bool Ok() const { return m_cd != reinterpret_cast<iconv_t>(-1); }
 
-    // Converts input into out. With lossy set, each byte that starts no valid sequence is
-    // replaced by replacement; otherwise such a byte fails the conversion.
-    bool Run(std::string_view input, WipedBytes& out, bool lossy, std::string_view replacement) {
+    // Converts input into out. Where iconv stops at a byte that starts no valid sequence (or
+    // one cut short by the end), onInvalid is given that byte: it appends what stands for it
+    // and the conversion goes on after it, or it returns false and the conversion fails. No
+    // handler fails the conversion at the first such byte.
+    bool Run(std::string_view input, WipedBytes& out, InvalidByteHandler onInvalid = nullptr) {
         out.clear();
         if (!Ok()) {
             return false;
@@ -49,8 +52,8 @@ public:
             if (error == E2BIG) {
                 continue;
             }
-            if ((error == EILSEQ || error == EINVAL) && lossy) {
-                out.insert(out.end(), replacement.begin(), replacement.end());
+            if ((error == EILSEQ || error == EINVAL) && onInvalid != nullptr &&
+                onInvalid(*in, out)) {
                 ++in;
                 --inLeft;
                 ::iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
@@ -73,6 +76,21 @@ private:
 
 constexpr std::string_view kUtf8Replacement = "\xEF\xBF\xBD";
 
+// Windows builds store names in code page 936, which writes the euro sign as the single byte
+// 0x80 (a byte that starts no GB18030 character) instead of GB18030's 0xA2 0xE3. Names store
+// it the Windows way so that they read the same in both kinds of build.
+constexpr char kWindowsEuroByte = '\x80';
+constexpr std::string_view kUtf8Euro = "\xE2\x82\xAC";
+
+// For display: a lone 0x80 is the Windows euro sign, any other invalid byte U+FFFD. iconv
+// stops only where a character starts, so a 0x80 seen here is never the second byte of a
+// two-byte character.
+bool ShowInvalidByte(char byte, WipedBytes& out) {
+    const std::string_view shown = byte == kWindowsEuroByte ? kUtf8Euro : kUtf8Replacement;
+    out.insert(out.end(), shown.begin(), shown.end());
+    return true;
+}
+
 }  // namespace
 
 std::optional<std::string> DisplayToGb18030(const wxString& text) {
@@ -80,13 +98,28 @@ std::optional<std::string> DisplayToGb18030(const wxString& text) {
         return std::string();
     }
     const wxScopedCharBuffer utf8 = text.utf8_str();
+    std::string_view rest(utf8.data(), utf8.length());
     Converter converter("GB18030", "UTF-8");
+    std::string bytes;
     WipedBytes out;
-    if (!converter.Run(std::string_view(utf8.data(), utf8.length()), out, false, {}) ||
-        out.empty()) {
+    // GB18030 has no state between characters, so the text between euro signs converts on
+    // its own. In UTF-8 the euro's three bytes can only be that character.
+    for (;;) {
+        const size_t euro = rest.find(kUtf8Euro);
+        if (!converter.Run(rest.substr(0, euro), out)) {
+            return std::nullopt;
+        }
+        bytes.append(out.begin(), out.end());
+        if (euro == std::string_view::npos) {
+            break;
+        }
+        bytes += kWindowsEuroByte;
+        rest.remove_prefix(euro + kUtf8Euro.size());
+    }
+    if (bytes.empty()) {
         return std::nullopt;
     }
-    return std::string(out.begin(), out.end());
+    return bytes;
 }
 
 wxString Gb18030ToDisplay(std::string_view bytes) {
@@ -95,7 +128,7 @@ wxString Gb18030ToDisplay(std::string_view bytes) {
     }
     Converter converter("UTF-8", "GB18030");
     WipedBytes out;
-    if (!converter.Run(bytes, out, true, kUtf8Replacement)) {
+    if (!converter.Run(bytes, out, ShowInvalidByte)) {
         return wxString();
     }
     return wxString::FromUTF8(out.data(), out.size());
@@ -105,7 +138,7 @@ bool Gb18030ToUtf8Secret(std::string_view bytes, Ombrix::SecretString& out) {
     out.clear();
     Converter converter("UTF-8", "GB18030");
     WipedBytes converted;
-    if (!converter.Run(bytes, converted, false, {})) {
+    if (!converter.Run(bytes, converted)) {
         return false;
     }
     out.assign(std::string_view(converted.data(), converted.size()));

@@ -21,21 +21,47 @@ TEST(TextCodecTest, ChineseNamesTravelAsGb18030Bytes) {
     ASSERT_TRUE(bytes.has_value());
     EXPECT_EQ(*bytes, std::string("\xC3\xFB\xD7\xD6 ab"));
     EXPECT_EQ(Gb18030ToDisplay(*bytes), U("名字 ab"));
-    // Characters outside GBK use GB18030's four-byte form and come back unchanged.
-    const wxString rare = U("𠀀€");
-    ASSERT_TRUE(DisplayToGb18030(rare).has_value());
-    EXPECT_EQ(Gb18030ToDisplay(*DisplayToGb18030(rare)), rare);
+    // Characters outside GBK (a CJK Extension B character, an emoji) use GB18030's four-byte
+    // form and come back unchanged, also next to a euro sign.
+    EXPECT_EQ(DisplayToGb18030(U("𠀀😀")), std::string("\x95\x32\x82\x36\x94\x39\xFC\x36"));
+    EXPECT_EQ(Gb18030ToDisplay("\x95\x32\x82\x36\x94\x39\xFC\x36"), U("𠀀😀"));
+    EXPECT_EQ(DisplayToGb18030(U("€𠀀€")), std::string("\x80\x95\x32\x82\x36\x80"));
+    EXPECT_EQ(Gb18030ToDisplay("\x80\x95\x32\x82\x36\x80"), U("€𠀀€"));
     EXPECT_EQ(DisplayToGb18030(wxString()), std::string());
 }
 
+TEST(TextCodecTest, EuroSignIsTheSingleByte0x80AsWindowsBuildsStoreIt) {
+    const struct {
+        const char* text;
+        std::string bytes;
+    } cases[] = {
+        {"€", "\x80"},
+        {"ab€cd",
+         "ab\x80"
+         "cd"},
+        {"€€", "\x80\x80"},
+        {"名€字 1€", "\xC3\xFB\x80\xD7\xD6 1\x80"},
+        {"€名", "\x80\xC3\xFB"},  // the character after the euro sign keeps both its bytes
+        {"亐€", "\x81\x80\x80"},  // 0x80 as a second byte is still that character's
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(DisplayToGb18030(U(c.text)), c.bytes) << c.text;
+        EXPECT_EQ(Gb18030ToDisplay(c.bytes), U(c.text)) << c.text;
+    }
+    // GB18030's own euro sign, as older vaults hold it, still reads as the euro sign.
+    EXPECT_EQ(Gb18030ToDisplay("x\xA2\xE3y"), U("x€y"));
+}
+
 TEST(TextCodecTest, InvalidBytesStillShowAndAreRefusedForSecrets) {
-    // 0x80 and 0xFF start no GB18030 sequence; a lone lead byte at the end is cut short.
-    const std::string scrambled = std::string("a\x80") + "\xC3\xFB" + "\xFF" + "\xC3";
-    EXPECT_EQ(Gb18030ToDisplay(scrambled), U("a\xEF\xBF\xBD名\xEF\xBF\xBD\xEF\xBF\xBD"));
+    // 0xFF starts no GB18030 sequence; a lone lead byte at the end is cut short. The byte
+    // after an invalid one starts a character again, so 0x80 there is the euro sign.
+    const std::string scrambled = std::string("a\xFF\x80") + "\xC3\xFB" + "\xFF" + "\xC3";
+    EXPECT_EQ(Gb18030ToDisplay(scrambled), U("a\xEF\xBF\xBD€名\xEF\xBF\xBD\xEF\xBF\xBD"));
 
     Ombrix::SecretString out("left over");
     EXPECT_FALSE(Gb18030ToUtf8Secret(scrambled, out));
     EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(Gb18030ToUtf8Secret("pw\x80", out));  // secrets take strict GB18030 only
     ASSERT_TRUE(Gb18030ToUtf8Secret("\xC3\xFBpw&1", out));
     EXPECT_EQ(out.view(), "名pw&1");
 }
