@@ -3,6 +3,14 @@ BUILD_DIR := build
 CMAKE_ARGS ?=
 PREFIX ?= $(HOME)/.local
 FUZZ_SECONDS ?= 60
+# The vault key offset, for example `make run FERROCASK_KEY_OFFSET=200` to read a vault made
+# by a build with offset 200. Handed to every configure step below in the environment (the
+# top CMakeLists.txt takes it from there), the test scripts' included; each build folder
+# keeps it in its cache until another is given.
+FERROCASK_KEY_OFFSET ?=
+ifneq ($(strip $(FERROCASK_KEY_OFFSET)),)
+export FERROCASK_KEY_OFFSET
+endif
 
 .PHONY: all setup configure build run install test bench fuzz clean
 

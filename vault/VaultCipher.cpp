@@ -21,7 +21,8 @@ struct CipherWithKey {
 };
 
 template <class Cipher>
-bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length) {
+bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
+                        unsigned char keyOffset) {
     if (masterPassword.size() < kMinMasterPasswordLength || buffer == nullptr || length < 0) {
         return false;
     }
@@ -30,7 +31,7 @@ bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, 
         return true;
     }
     Ombrix::LockedBox<CipherWithKey<Cipher>> state;
-    DeriveVaultKeyInto(masterPassword, state->key);
+    DeriveVaultKeyInto(masterPassword, state->key, keyOffset);
     state->cipher.SetKey(state->key, state->key.size());
     // No XOR input and no flags: every block is transformed on its own, exactly as if it
     // were processed one at a time, which is what the stored format requires.
@@ -41,6 +42,10 @@ bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, 
 }  // namespace
 
 void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key) {
+    DeriveVaultKeyInto(masterPassword, key, kVaultKeyOffset);
+}
+
+void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key, unsigned char keyOffset) {
     if (masterPassword.size() < kMinMasterPasswordLength) {
         throw std::invalid_argument("master password shorter than 8 bytes");
     }
@@ -52,7 +57,7 @@ void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key) {
     while (length < kKeySize) {
         const size_t appended = std::min(length, kKeySize - length);
         for (size_t i = 0; i < appended; ++i) {
-            key[length + i] = static_cast<CryptoPP::byte>(key[i] + kVaultKeyOffset);
+            key[length + i] = static_cast<CryptoPP::byte>(key[i] + keyOffset);
         }
         length *= 2;
     }
@@ -65,11 +70,23 @@ VaultKey DeriveVaultKey(std::string_view masterPassword) {
 }
 
 bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length) {
-    return ProcessVaultBuffer<CryptoPP::Rijndael::Encryption>(masterPassword, buffer, length);
+    return EncryptVaultBuffer(masterPassword, buffer, length, kVaultKeyOffset);
 }
 
 bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length) {
-    return ProcessVaultBuffer<CryptoPP::Rijndael::Decryption>(masterPassword, buffer, length);
+    return DecryptVaultBuffer(masterPassword, buffer, length, kVaultKeyOffset);
+}
+
+bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
+                        unsigned char keyOffset) {
+    return ProcessVaultBuffer<CryptoPP::Rijndael::Encryption>(masterPassword, buffer, length,
+                                                              keyOffset);
+}
+
+bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
+                        unsigned char keyOffset) {
+    return ProcessVaultBuffer<CryptoPP::Rijndael::Decryption>(masterPassword, buffer, length,
+                                                              keyOffset);
 }
 
 bool EncryptVaultBuffer(std::string_view masterPassword, Ombrix::Data<unsigned char>& buffer) {

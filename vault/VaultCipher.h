@@ -26,6 +26,8 @@ using VaultKey = CryptoPP::FixedSizeSecBlock<CryptoPP::byte, kVaultKeySize>;
 VaultKey DeriveVaultKey(std::string_view masterPassword);
 // The same, written into key (for a key that lives in locked memory).
 void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key);
+// The same with another build's offset: what that build derives from the password.
+void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key, unsigned char keyOffset);
 
 // Encrypts (or decrypts) in place every whole 16-byte block of the buffer. The key and the
 // cipher's key schedule live in locked memory while the work runs. A trailing
@@ -33,6 +35,12 @@ void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key);
 // shorter than 8 bytes, a null buffer or a negative length.
 bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length);
 bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length);
+// The same under the key another build, of offset keyOffset, derives from the password: for
+// reading (or, in tests, making) a vault of that build.
+bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
+                        unsigned char keyOffset);
+bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
+                        unsigned char keyOffset);
 
 // The same on the used part of a buffer.
 bool EncryptVaultBuffer(std::string_view masterPassword, Ombrix::Data<unsigned char>& buffer);
