@@ -51,7 +51,7 @@ private:
 // was written) and no exit-time destructor runs.
 void EndWithoutWaitingForTheCheck() {
     platform::CloseUiHandOver();
-    if (UpdateCheckRunning()) {
+    if (!EndUpdateChecks()) {
         std::fflush(nullptr);
         std::_Exit(0);
     }

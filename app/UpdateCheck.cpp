@@ -1,40 +1,45 @@
 #include "app/UpdateCheck.h"
 
-#include <ace/Time_Value.h>
-
 #include <atomic>
-#include <cstring>
-#include <memory>
+#include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <wx/app.h>
 #include <wx/window.h>
 
 #include "app/BuildSettings.h"
 #include "framework/Config.h"
-#include "framework/DeviceManager.h"
 #include "platform/DetachedMessage.h"
 #include "platform/UiThread.h"
 
 namespace {
 
-constexpr char kNetDevice[] = "/device/system/net";
-constexpr int kOutgoing = 1;
-constexpr char kRequest[] = "GET /software/update.xml HTTP/1.1\r\n\r\n";
 constexpr char kCaption[] = "墨岩保险柜";
 constexpr char kMessageBefore[] = "有新的版本，请到官网";
 constexpr char kMessageAfter[] = "下载，解压覆盖即可\r\n覆盖之前，请先备份密码文件ferrocask.db";
 constexpr char kServerKey[] = "/config/update/server";
 constexpr char kCheckOff[] = "off";
 
+// The checks whose work has not finished, and the threads that ran them, which are joined
+// once their work is done (EndUpdateChecks) rather than left to end on their own beside the
+// program's exit.
 std::atomic<int> g_runningChecks{0};
+std::mutex g_checksLock;
 
-ACE_Time_Value ToTimeValue(std::chrono::milliseconds limit) {
-    ACE_Time_Value value;
-    value.msec(static_cast<long>(limit.count()));
-    return value;
-}
+// Threads not joined by the time the program ends some other way are let go, as a
+// std::thread still joinable at its destruction would end the program.
+struct CheckThreads : std::vector<std::thread> {
+    ~CheckThreads() {
+        for (std::thread& check : *this) {
+            if (check.joinable()) {
+                check.detach();
+            }
+        }
+    }
+};
+CheckThreads g_checks;
 
 // Repaints the main window over the place where the box was.
 void RepaintMainWindow() {
@@ -61,37 +66,6 @@ UpdateCheckSettings DefaultUpdateCheckSettings() {
     return settings;
 }
 
-std::string FetchUpdateReply(const std::string& server, std::chrono::milliseconds limit) {
-    std::string reply;
-    try {
-        // Nothing to ask once the framework is shutting down: its registry would only be
-        // made anew, empty.
-        if (!Ombrix::g_running) {
-            return reply;
-        }
-        std::unique_ptr<Ombrix::CircuitInterface> circuit =
-            Ombrix::DeviceManager::Instance().GetCircuit(kNetDevice, server, kOutgoing, nullptr,
-                                                         nullptr);
-        if (circuit) {
-            const ACE_Time_Value timeout = ToTimeValue(limit);
-            char request[sizeof kRequest];
-            std::memcpy(request, kRequest, sizeof kRequest);
-            circuit->Write(request, static_cast<int>(std::strlen(request)), &timeout);
-            // One read only: whatever comes later is not looked at.
-            auto buffer = std::make_unique<char[]>(kUpdateReplyLimit);
-            const int received =
-                circuit->Read(buffer.get(), static_cast<int>(kUpdateReplyLimit), &timeout);
-            if (received > 0) {
-                reply = UpdateReplyText(
-                    std::string_view(buffer.get(), static_cast<std::size_t>(received)));
-            }
-        }
-    } catch (...) {
-        reply.clear();
-    }
-    return reply;
-}
-
 std::string UpdateMessageText(std::string_view downloadPage) {
     std::string text = kMessageBefore;
     text += downloadPage;
@@ -116,16 +90,17 @@ bool RunUpdateCheck(const UpdateCheckSettings& settings) {
 }
 
 void StartUpdateCheck(UpdateCheckSettings settings) {
+    std::lock_guard<std::mutex> guard(g_checksLock);
     ++g_runningChecks;
     try {
-        std::thread([settings = std::move(settings)] {
+        g_checks.emplace_back([settings = std::move(settings)] {
             try {
                 RunUpdateCheck(settings);
             } catch (...) {
                 // A failed check is a silent one.
             }
             --g_runningChecks;
-        }).detach();
+        });
     } catch (...) {
         --g_runningChecks;  // no thread: no check this time
     }
@@ -133,4 +108,18 @@ void StartUpdateCheck(UpdateCheckSettings settings) {
 
 bool UpdateCheckRunning() {
     return g_runningChecks.load() != 0;
+}
+
+bool EndUpdateChecks() {
+    std::lock_guard<std::mutex> guard(g_checksLock);
+    if (UpdateCheckRunning()) {
+        return false;
+    }
+    // Every check is past its last step; joining waits only for the threads to end, so that
+    // nothing of them runs beside what the program does next.
+    for (std::thread& check : g_checks) {
+        check.join();
+    }
+    g_checks.clear();
+    return true;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/UpdateFetch.h"
 #include "app/UpdateReply.h"
 
 // What one check does; the program's values come from DefaultUpdateCheckSettings.
@@ -22,12 +23,6 @@ struct UpdateCheckSettings {
 // be "off", which switches the check off (empty server). Reads the configuration store.
 UpdateCheckSettings DefaultUpdateCheckSettings();
 
-// Asks server ("host:port") on the network device "/device/system/net": sends the request,
-// reads once at most 4,096 bytes, each with the time limit, and returns the text received
-// up to its first zero byte (UpdateReplyText). Empty when no connection came about, nothing
-// arrived or anything went wrong.
-std::string FetchUpdateReply(const std::string& server, std::chrono::milliseconds limit);
-
 // The text of the new-version message, with the download page inside it.
 std::string UpdateMessageText(std::string_view downloadPage);
 
@@ -37,8 +32,15 @@ std::string UpdateMessageText(std::string_view downloadPage);
 // over.
 bool RunUpdateCheck(const UpdateCheckSettings& settings);
 
-// Starts RunUpdateCheck on a thread of its own that nobody waits for.
+// Starts RunUpdateCheck on a thread of its own, which only the end of the program waits for,
+// and only once the check is done (EndUpdateChecks).
 void StartUpdateCheck(UpdateCheckSettings settings);
 
-// True while a thread started by StartUpdateCheck has not finished.
+// True while a check started by StartUpdateCheck has not finished its work.
 bool UpdateCheckRunning();
+
+// At the end of the program: when no check is still at work, waits for the threads of the
+// finished ones to end and returns true; otherwise returns false at once (a check may wait
+// on the network for long) and the program must end without running exit-time destructors
+// under it.
+bool EndUpdateChecks();

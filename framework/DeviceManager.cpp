@@ -22,7 +22,8 @@ namespace {
 
 std::atomic<DeviceManager*> g_instance{nullptr};
 
-// Guards creation and destruction of the registry; never held with the registry's own lock.
+// Guards creation and destruction of the registry. The registry's own lock may be taken
+// inside it (GetCircuitWhileRunning), never the other way round.
 struct RegistryCreation {};
 using CreationLock = Loki::ClassLevelLockable<RegistryCreation, Loki::Mutex>;
 
@@ -60,13 +61,7 @@ int DeviceManager::Remove(std::string name) {
     return KeyVal::Remove(std::move(name));
 }
 
-std::unique_ptr<CircuitInterface> DeviceManager::GetCircuit(std::string deviceName,
-                                                            std::string address, int mode,
-                                                            int* error,
-                                                            const ACE_Time_Value* timeout) {
-    if (error != nullptr) {
-        *error = kOk;
-    }
+DevInterface* DeviceManager::RetainDevice(const std::string& deviceName) {
     DevInterface* device = nullptr;
     if (!deviceName.empty()) {
         // The share is taken under the registry lock, so a concurrent Remove cannot free the
@@ -78,14 +73,44 @@ std::unique_ptr<CircuitInterface> DeviceManager::GetCircuit(std::string deviceNa
             }
         });
     }
+    return device;
+}
+
+std::unique_ptr<CircuitInterface> DeviceManager::CircuitOf(DevInterface* device,
+                                                           std::string address, int mode,
+                                                           int* error,
+                                                           const ACE_Time_Value* timeout) {
+    if (error != nullptr) {
+        *error = device == nullptr ? kRefused : kOk;
+    }
     if (device == nullptr) {
-        if (error != nullptr) {
-            *error = kRefused;
-        }
         return nullptr;
     }
     std::unique_ptr<DevInterface, DropDevice> share(device);
     return device->CreateCircuit(std::move(address), mode, error, timeout);
+}
+
+std::unique_ptr<CircuitInterface> DeviceManager::GetCircuit(std::string deviceName,
+                                                            std::string address, int mode,
+                                                            int* error,
+                                                            const ACE_Time_Value* timeout) {
+    return CircuitOf(RetainDevice(deviceName), std::move(address), mode, error, timeout);
+}
+
+std::unique_ptr<CircuitInterface> DeviceManager::GetCircuitWhileRunning(
+    std::string deviceName, std::string address, int mode, int* error,
+    const ACE_Time_Value* timeout) {
+    DevInterface* device = nullptr;
+    {
+        // Held against DestroyInstance only while the device is looked up, never during the
+        // device's own work (a connect may take long).
+        CreationLock::Lock guard;
+        DeviceManager* instance = g_instance.load(std::memory_order_acquire);
+        if (instance != nullptr && g_running) {
+            device = instance->RetainDevice(deviceName);
+        }
+    }
+    return CircuitOf(device, std::move(address), mode, error, timeout);
 }
 
 }  // namespace Ombrix

@@ -25,6 +25,17 @@ public:
     // Forgets the device of that name; 1 for an empty name, else 0.
     int Remove(std::string name);
 
+    // For a thread that may run while the framework shuts down: a circuit of the named
+    // device of the registry as it stands, never making a registry anew. Null with *error = 1
+    // once the framework stops running (g_running false) or the registry is gone. The
+    // registry is not destroyed while the device is looked up; the circuit then holds a
+    // share of its device, so that a connect still under way when the framework stops is
+    // safe too.
+    static std::unique_ptr<CircuitInterface> GetCircuitWhileRunning(std::string deviceName,
+                                                                    std::string address, int mode,
+                                                                    int* error,
+                                                                    const ACE_Time_Value* timeout);
+
     // A new circuit on the named device, owned by the caller, or null with *error = 1 when
     // the name is empty or unknown; otherwise the device's result and error.
     std::unique_ptr<CircuitInterface> GetCircuit(std::string deviceName, std::string address,
@@ -33,6 +44,12 @@ public:
 
 private:
     DeviceManager() = default;
+
+    // The named device with a share taken for the caller, or null.
+    DevInterface* RetainDevice(const std::string& deviceName);
+    static std::unique_ptr<CircuitInterface> CircuitOf(DevInterface* device, std::string address,
+                                                       int mode, int* error,
+                                                       const ACE_Time_Value* timeout);
 };
 
 }  // namespace Ombrix

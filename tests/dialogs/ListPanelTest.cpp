@@ -79,7 +79,7 @@ TEST_F(ListPanelTest, RefreshShowsStoredOrderWithTheFirstSelected) {
 }
 
 TEST_F(ListPanelTest, NamesThatAreNotValidTextAreHandedOnByteForByte) {
-    const std::string scrambled = "\xFF\xFEz\x81";
+    const std::string scrambled = "\xFF\xFFz\x81";
     vault.store.AddEntry(vault.Directory(), kMaster, MakePasswordEntry(scrambled, "x"));
     panel->RefreshList();
     ASSERT_EQ(panel->m_listBox->GetCount(), 4u);
