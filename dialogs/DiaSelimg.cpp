@@ -46,18 +46,21 @@ void DiaSelimg::OnChoosePicture() {
         return;
     }
     m_path = *chosen;
-    if (!platform::CanLoadPicture(m_path)) {
+    const std::optional<wxImage> picture = platform::RenderPicture(m_path);
+    RefreshRect(PictureRect(), true);
+    if (!picture) {
+        m_shown = wxBitmap();
         platform::ShowAppMessage(this, texts::kPictureCannotBeImported);
         return;
     }
+    // Captured at once, so that the block never holds undefined bytes, even if the picture
+    // is confirmed before the panel has repainted; it is what the repaints draw.
     m_pixels.m_nLength = 0;
     m_pixels.Extend(kBlockBytes);
     m_width = kSide;
     m_height = kSide;
-    // Capture at once, so that the block never holds undefined bytes, even if the picture
-    // is confirmed before the panel has repainted; the repaint captures the same pixels.
-    RenderAndCapture(nullptr);
-    RefreshRect(PictureRect(), true);
+    platform::CaptureBgr(*picture, m_pixels.m_pBuffer, kSide, kSide);
+    m_shown = wxBitmap(*picture);
 }
 
 void DiaSelimg::OnOK() {
@@ -75,25 +78,7 @@ void DiaSelimg::OnOK() {
 
 void DiaSelimg::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
-    // Controls redrawing themselves do not touch the picture; only a repaint of the picture
-    // area reads the file again.
-    if (GetUpdateRegion().Contains(PictureRect()) != wxOutRegion) {
-        RenderAndCapture(&dc);
-    }
-}
-
-void DiaSelimg::RenderAndCapture(wxDC* dc) {
-    const std::optional<wxImage> picture = platform::RenderPicture(m_path);
-    if (!picture) {
-        return;
-    }
-    if (dc != nullptr) {
-        dc->DrawBitmap(wxBitmap(*picture), 0, 0);
-    }
-    const long needed = static_cast<long>(m_width) * m_height * 3;
-    if (m_pixels.m_nLength > 0 && m_pixels.m_pBuffer != nullptr && m_height > 0 && m_width > 0 &&
-        m_width <= picture->GetWidth() && m_height <= picture->GetHeight() &&
-        m_pixels.m_nLength >= needed) {
-        platform::CaptureBgr(*picture, m_pixels.m_pBuffer, m_width, m_height);
+    if (m_shown.IsOk()) {
+        dc.DrawBitmap(m_shown, 0, 0);
     }
 }

@@ -3,6 +3,7 @@
 // block that the vault stores under the new master password.
 #pragma once
 
+#include <wx/bitmap.h>
 #include <wx/string.h>
 
 #include "dialogs/VaultDialogHost.h"
@@ -37,8 +38,10 @@ public:
 
 private:
     void OnPaint(wxPaintEvent& event);
-    // Draws the chosen file (read again from disk) and captures what was drawn.
-    void RenderAndCapture(wxDC* dc);
 
     VaultDialogHost& m_host;
+    // The chosen picture as rendered when it was chosen (and captured into m_pixels); none
+    // when the last file chosen could not be decoded. Repaints draw it without reading the
+    // file again: a large photo takes a second to decode.
+    wxBitmap m_shown;
 };

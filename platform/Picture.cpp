@@ -2,6 +2,7 @@
 
 #include "platform/DeclaredPictureSize.h"
 #include "platform/GifCheck.h"
+#include "platform/JpegPicture.h"
 
 #include <cstdint>
 #include <new>
@@ -25,9 +26,23 @@ namespace {
 // gigabytes. A picture is shown at 128 by 128 pixels anyway.
 constexpr std::uint64_t kMaxDeclaredPixels = 50'000'000;
 
+// The largest file given to any decoder. A photo of 200 million pixels at the best quality
+// a camera offers takes some 100 to 200 MB, an uncompressed picture within the declared-size
+// limit at most 400 MB (eight bytes a pixel); a bigger file is no picture to choose here.
+constexpr wxFileOffset kMaxPictureFileBytes = wxFileOffset{512} * 1024 * 1024;
+
+// The largest GIF file checked: the check holds the whole file, and the frame's data once
+// more, in memory. A frame within the pixel limit takes at most 1.5 bytes a pixel (twelve
+// bits a pixel, the widest code) in any encoder's output: 75 MB for one the size of the
+// limit; real GIF files are far smaller.
+constexpr wxFileOffset kMaxGifFileBytes = wxFileOffset{80} * 1024 * 1024;
+
 bool GifFileIsSound(wxFFile& file, wxFileOffset length) {
+    if (length <= 0 || length > kMaxGifFileBytes) {
+        return false;
+    }
     std::string bytes(static_cast<std::size_t>(length), '\0');
-    return length > 0 && file.Seek(0) && file.Read(bytes.data(), bytes.size()) == bytes.size() &&
+    return file.Seek(0) && file.Read(bytes.data(), bytes.size()) == bytes.size() &&
            GifIsSound(bytes);
 }
 
@@ -54,13 +69,11 @@ bool DeclaredSizeIsSound(PictureFormat format, wxFFile& file, wxFileOffset lengt
 }
 
 // The kind of header read before the decoder of the given type sees a file; nothing for
-// decoders that need no such check.
+// decoders that need no such check. JPEG files never reach the widget library's decoder.
 std::optional<PictureFormat> GuardedFormat(wxBitmapType type) {
     switch (type) {
         case wxBITMAP_TYPE_PNG:
             return PictureFormat::kPng;
-        case wxBITMAP_TYPE_JPEG:
-            return PictureFormat::kJpeg;
         case wxBITMAP_TYPE_BMP:
             return PictureFormat::kBmp;
         case wxBITMAP_TYPE_ICO:
@@ -88,15 +101,7 @@ bool SafeForDecoder(wxBitmapType type, wxFFile& file, wxFileOffset length) {
 
 // False for files the widget library's decoders must not be given. Every decoder that
 // recognises the file may be tried in turn until one succeeds, so each of them is asked.
-bool SafeToDecode(const wxString& path) {
-    wxFFile file(path, "rb");
-    if (!file.IsOpened()) {
-        return false;
-    }
-    const wxFileOffset length = file.Length();
-    if (length < 0) {
-        return false;
-    }
+bool SafeToDecode(wxFFile& file, wxFileOffset length) {
     for (wxObject* item : wxImage::GetHandlers()) {
         auto* handler = static_cast<wxImageHandler*>(item);
         bool recognised = false;
@@ -133,28 +138,48 @@ private:
     wxAssertHandler_t m_previous;
 };
 
-// Decodes the file without letting the widget library report errors in a window.
+// Decodes the file with the widget library's decoders.
+std::optional<wxImage> DecodeWithLibrary(const wxString& path) {
+    AssertionsNoted assertions;
+    wxImage image;
+    if (!image.LoadFile(path, wxBITMAP_TYPE_ANY) || assertions.Failed()) {
+        return std::nullopt;
+    }
+    return image;
+}
+
+// Decodes the file without letting the widget library report errors in a window: JPEG files
+// by libjpeg at a reduced scale, any other after the checks above by the widget library.
 std::optional<wxImage> Decode(const wxString& path) {
     EnablePictureDecoders();
     if (path.empty() || !wxFileName::FileExists(path)) {
         return std::nullopt;
     }
     wxLogNull quiet;
-    if (!SafeToDecode(path)) {
+    std::optional<wxImage> image;
+    try {
+        wxFFile file(path, "rb");
+        const wxFileOffset length = file.IsOpened() ? file.Length() : -1;
+        if (length <= 0 || length > kMaxPictureFileBytes) {
+            return std::nullopt;
+        }
+        unsigned char start[2] = {};
+        const std::size_t started = file.Read(start, sizeof start);
+        if (StartsLikeJpeg(start, started)) {
+            if (!file.Seek(0)) {
+                return std::nullopt;
+            }
+            image = DecodeJpegReduced(file.fp(), kRenderedPictureSide);
+        } else if (SafeToDecode(file, length)) {
+            file.Close();
+            image = DecodeWithLibrary(path);
+        }
+    } catch (const std::bad_alloc&) {
+        // A check or decoder that cannot get the memory it wants throws; the picture is
+        // refused instead of the program ending.
         return std::nullopt;
     }
-    AssertionsNoted assertions;
-    wxImage image;
-    bool loaded = false;
-    try {
-        loaded = image.LoadFile(path, wxBITMAP_TYPE_ANY);
-    } catch (const std::bad_alloc&) {
-        // A decoder that cannot get the memory it wants throws; the picture is refused
-        // instead of the program ending.
-        loaded = false;
-    }
-    if (!loaded || assertions.Failed() || !image.IsOk() || image.GetWidth() <= 0 ||
-        image.GetHeight() <= 0) {
+    if (!image || !image->IsOk() || image->GetWidth() <= 0 || image->GetHeight() <= 0) {
         return std::nullopt;
     }
     return image;

@@ -96,6 +96,13 @@ TEST_F(PictureChoiceTest, ChosenPictureIsShownAndTheBlockIsWhatIsShown) {
     panel->OnOK();
     ASSERT_EQ(host.steps.size(), 1u);
     EXPECT_TRUE(host.steps[0].pictureSeen);
+
+    // Repaints draw the picture as it was chosen, without reading the file again.
+    guitest::WritePicture(good, 64, 48, [](int, int) { return Rgb{0, 0, 255}; });
+    panel->Refresh();
+    guitest::Pump(150);
+    EXPECT_EQ(BlockPixel(panel->m_pixels, 0, 0), (Rgb{255, 0, 0}));
+    EXPECT_EQ(DifferencesFromBlock(guitest::CaptureClient(panel), panel->m_pixels), 0);
 }
 
 TEST_F(PictureChoiceTest, NothingChosenCancelledOrUnreadableIsRefused) {

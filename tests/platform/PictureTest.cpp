@@ -3,6 +3,10 @@
 #include <sys/resource.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -10,7 +14,10 @@
 #include <wx/bitmap.h>
 #include <wx/dcmemory.h>
 
+#include <jpeglib.h>
+
 #include "platform/Picture.h"
+#include "support/ChildProcess.h"
 #include "support/GuiTest.h"
 #include "support/PictureBytes.h"
 #include "support/TempDir.h"
@@ -40,6 +47,75 @@ protected:
 
     testsupport::TempDir dir;
 };
+
+// Writes a width by height JPEG row by row, each quadrant (top left, top right, bottom
+// left, bottom right) in one colour of the given colour space.
+void WriteQuadrantJpeg(const std::string& path, int width, int height, J_COLOR_SPACE space,
+                       const std::vector<std::vector<unsigned char>>& quadrants, int quality) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_stdio_dest(&info, file);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = static_cast<int>(quadrants[0].size());
+    info.in_color_space = space;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> rows[2];
+    for (int half = 0; half < 2; ++half) {
+        for (int x = 0; x < width; ++x) {
+            const auto& colour = quadrants[half * 2 + (x >= width / 2)];
+            rows[half].insert(rows[half].end(), colour.begin(), colour.end());
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        JSAMPROW row = rows[y >= height / 2].data();
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::fclose(file);
+}
+
+const std::vector<std::vector<unsigned char>> kRgbQuadrants = {
+    {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 255, 255}};
+
+// What the helper program made of a picture file in a process of its own: whether it was
+// rendered, the process's peak memory, and the colours at the centres of the quadrants.
+struct ChildRendering {
+    bool rendered = false;
+    long peakKb = 0;
+    std::vector<int> centres;  // r, g, b of each quadrant
+};
+
+ChildRendering RenderInChild(const std::string& path) {
+    std::string output;
+    EXPECT_EQ(testsupport::RunCommand({PICTURE_MEMORY_CHILD, path}, &output), 0) << output;
+    std::istringstream line(output);
+    std::string outcome;
+    ChildRendering result;
+    line >> outcome >> result.peakKb;
+    result.rendered = outcome == "rendered";
+    for (int value = 0; line >> value;) {
+        result.centres.push_back(value);
+    }
+    return result;
+}
+
+// Whether colour (r, g, b) is near the expected one, as a lossy JPEG keeps it.
+bool Near(const std::vector<int>& colours, std::size_t at, const std::vector<unsigned char>& rgb) {
+    for (std::size_t c = 0; c < 3; ++c) {
+        if (std::abs(colours[at * 3 + c] - rgb[c]) > 24) {
+            return false;
+        }
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -253,4 +329,70 @@ TEST_F(PictureTest, FilesDeclaringHugeImagesAreRefusedBeforeDecoding) {
     // PNM pictures are not decoded at all.
     testsupport::WriteFile(Path("whole.pnm"), "P5\n4 2\n255\n" + std::string(8, '\x80'));
     EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("whole.pnm"))));
+}
+
+// JPEG files are decoded at a reduced scale: a 300 by 200 photo at 6/8, CMYK files (inks
+// stored inverted, as Adobe's programs write them) turned into RGB.
+TEST_F(PictureTest, JpegFilesAreDecodedAtReducedScaleInTheirColours) {
+    WriteQuadrantJpeg(Path("rgb.jpg"), 300, 200, JCS_RGB, kRgbQuadrants, 90);
+    WriteQuadrantJpeg(Path("cmyk.jpg"), 300, 200, JCS_CMYK,
+                      {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {0, 0, 0, 0}}, 90);
+    const std::vector<std::vector<unsigned char>> expected[] = {
+        kRgbQuadrants, {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {0, 0, 0}}};
+    const char* names[] = {"rgb.jpg", "cmyk.jpg"};
+    for (int file = 0; file < 2; ++file) {
+        const std::optional<wxImage> picture = RenderPicture(wxString::FromUTF8(Path(names[file])));
+        ASSERT_TRUE(picture.has_value()) << names[file];
+        EXPECT_EQ(picture->GetSize(), wxSize(kSide, kSide));
+        const std::vector<unsigned char> block = Block(*picture);
+        std::vector<int> centres;
+        for (const int y : {32, 96}) {
+            for (const int x : {32, 96}) {
+                const Rgb pixel = BlockPixel(block, x, y);
+                centres.insert(centres.end(), {pixel.r, pixel.g, pixel.b});
+            }
+        }
+        for (std::size_t quadrant = 0; quadrant < 4; ++quadrant) {
+            EXPECT_TRUE(Near(centres, quadrant, expected[file][quadrant]))
+                << names[file] << " quadrant " << quadrant << ": " << centres[quadrant * 3] << " "
+                << centres[quadrant * 3 + 1] << " " << centres[quadrant * 3 + 2];
+        }
+    }
+}
+
+// A photo of 200 million pixels, as current phones take, is shown; the process that checks,
+// renders and captures it stays well under 300 MB (decoded whole it would take 600 MB).
+TEST_F(PictureTest, PhotoOfTwoHundredMillionPixelsIsShownInBoundedMemory) {
+    WriteQuadrantJpeg(Path("photo.jpg"), 20000, 10000, JCS_RGB, kRgbQuadrants, 10);
+    const ChildRendering photo = RenderInChild(Path("photo.jpg"));
+    std::filesystem::remove(Path("photo.jpg"));
+    ASSERT_TRUE(photo.rendered);
+    ASSERT_EQ(photo.centres.size(), 12u);
+    for (std::size_t quadrant = 0; quadrant < 4; ++quadrant) {
+        EXPECT_TRUE(Near(photo.centres, quadrant, kRgbQuadrants[quadrant])) << quadrant;
+    }
+    EXPECT_LT(photo.peakKb, 300 * 1024);
+    std::printf("peak memory rendering 200 million pixels: %ld kB\n", photo.peakKb);
+}
+
+// Files of gigabytes (here sparse: no disk taken) are refused without being read, the
+// check of GIF files included, which holds the whole file in memory.
+TEST_F(PictureTest, FilesOfGigabytesAreRefusedWithoutBeingRead) {
+    static const char kGif[] =
+        "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00"
+        ",\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;";
+    testsupport::WriteFile(Path("huge.gif"), std::string(kGif, sizeof kGif - 1));
+    WriteQuadrantJpeg(Path("huge.jpg"), 16, 16, JCS_RGB, kRgbQuadrants, 90);
+    for (const char* name : {"huge.gif", "huge.jpg"}) {
+        std::filesystem::resize_file(Path(name), std::uintmax_t{4} << 30);
+        const ChildRendering huge = RenderInChild(Path(name));
+        EXPECT_FALSE(huge.rendered) << name;
+        EXPECT_GT(huge.peakKb, 0) << name;
+        EXPECT_LT(huge.peakKb, 100 * 1024) << name;
+        std::printf("peak memory refusing a 4 GB %s: %ld kB\n", name, huge.peakKb);
+    }
+    // A GIF file of more than 80 MB: bigger than any frame within the pixel limit needs.
+    testsupport::WriteFile(Path("long.gif"), std::string(kGif, sizeof kGif - 1));
+    std::filesystem::resize_file(Path("long.gif"), 81 << 20);
+    EXPECT_FALSE(CanLoadPicture(wxString::FromUTF8(Path("long.gif"))));
 }
