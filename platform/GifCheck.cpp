@@ -8,10 +8,13 @@ namespace platform {
 
 namespace {
 
-// The largest frame a GIF file may declare. The widget library's GIF decoder allocates each
-// frame as declared before reading its data, and does not free it when the data turns out
-// to be missing: a file of a few dozen bytes could take hundreds of megabytes for good.
-constexpr std::uint64_t kMaxGifFramePixels = 50'000'000;
+// The most pixels a GIF file may declare, all its frames together. The widget library's GIF
+// decoder allocates each frame as declared before reading its data, and does not free it
+// when the data turns out to be missing: a file of a few dozen bytes could take hundreds of
+// megabytes for good. It also keeps every frame of the file, and a frame of one colour
+// compresses to a few bytes for thousands of pixels: a file of a megabyte could otherwise
+// ask for many gigabytes.
+constexpr std::uint64_t kMaxGifPixels = 50'000'000;
 
 std::uint64_t LittleEndian16(const std::string& bytes, std::size_t pos) {
     return static_cast<unsigned char>(bytes[pos]) |
@@ -115,13 +118,15 @@ bool GifCodesAreSound(const std::string& data, std::size_t lastBlockStart, unsig
 
 }  // namespace
 
-// True when the GIF file's blocks are complete up to the trailer and no frame is empty or
-// larger than the decoder should be asked to hold. Checked before the widget library sees the file.
+// True when the GIF file's blocks are complete up to the trailer and no frame is empty, and
+// the frames together are no larger than the decoder should be asked to hold. Checked before the
+// widget library sees the file.
 bool GifIsSound(const std::string& bytes) {
     if (bytes.size() < 13) {
         return false;
     }
     std::size_t pos = 13;
+    std::uint64_t declaredPixels = 0;  // of the frames so far
     const unsigned char screenFlags = static_cast<unsigned char>(bytes[10]);
     if (screenFlags & 0x80) {
         pos += std::size_t{3} << ((screenFlags & 7) + 1);  // global colour table
@@ -158,7 +163,8 @@ bool GifIsSound(const std::string& bytes) {
             const unsigned char flags = static_cast<unsigned char>(bytes[pos + 8]);
             // An empty frame makes the decoder build an image from nothing, which fails
             // one of the widget library's assertions (a dialog in the program).
-            if (width == 0 || height == 0 || width * height > kMaxGifFramePixels) {
+            declaredPixels += width * height;
+            if (width == 0 || height == 0 || declaredPixels > kMaxGifPixels) {
                 return false;
             }
             pos += 9;

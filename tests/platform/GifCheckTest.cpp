@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/GifCheck.h"
 
@@ -25,7 +29,80 @@ std::string Gif(int width, int height, const std::string& codes, char codeSize =
     return file;
 }
 
+// The code stream (smallest code size 2) of `pixels` pixels of colour 0, as compact as LZW
+// makes it: each new code names the previous run one pixel longer, until the table is full.
+std::string RunOfColourZero(std::uint64_t pixels) {
+    std::vector<std::uint32_t> lengths(4096, 1);
+    unsigned width = 3, next = 6, previous = 0;
+    bool havePrevious = false;
+    std::string bytes;
+    std::uint32_t buffer = 0;
+    unsigned bits = 0;
+    const auto put = [&](unsigned code) {
+        buffer |= code << bits;
+        for (bits += width; bits >= 8; bits -= 8, buffer >>= 8) {
+            bytes += static_cast<char>(buffer & 0xFF);
+        }
+    };
+    for (std::uint64_t left = pixels; left > 0;) {
+        unsigned code = 0;
+        if (havePrevious && next < 4096 && lengths[previous] + 1 <= left) {
+            code = next;  // the run so far and one pixel more
+            lengths[next] = lengths[previous] + 1;
+        } else if (havePrevious && left >= 2) {  // the longest run in the table that fits
+            code = static_cast<unsigned>(std::min<std::uint64_t>(left + 4, next - 1));
+        }
+        put(code);
+        left -= lengths[code];
+        if (havePrevious && next < 4096) {
+            lengths[next] = lengths[previous] + 1;
+            if (++next == (1u << width) && width < 12) {
+                ++width;
+            }
+        }
+        previous = code;
+        havePrevious = true;
+    }
+    put(5);
+    if (bits > 0) {
+        bytes += static_cast<char>(buffer & 0xFF);
+    }
+    return bytes;
+}
+
+// A GIF file of frames of the given sizes, each of one colour.
+std::string ManyFrames(const std::vector<std::pair<unsigned, unsigned>>& frames) {
+    std::string file("GIF89a\xff\xff\xff\xff\x80\x00\x00\xff\x00\x00\x00\x00\x00", 19);
+    for (const auto& [width, height] : frames) {
+        file += std::string(",\0\0\0\0", 5);
+        for (unsigned side : {width, height}) {
+            file += static_cast<char>(side & 0xFF);
+            file += static_cast<char>(side >> 8);
+        }
+        file += std::string("\0\x02", 2);
+        const std::string codes = RunOfColourZero(std::uint64_t{width} * height);
+        for (std::size_t at = 0; at < codes.size(); at += 255) {
+            const std::string block = codes.substr(at, 255);
+            file += static_cast<char>(block.size());
+            file += block;
+        }
+        file += '\0';
+    }
+    return file + ";";
+}
+
 }  // namespace
+
+// The decoder keeps every frame of a file: frames that are small on disk may not add up to
+// more than the one largest picture it is asked to hold.
+TEST(GifCheckTest, AllFramesTogetherStayWithinTheLargestPicture) {
+    const std::string one = ManyFrames({{7000, 7000}});
+    EXPECT_LT(one.size(), 40'000u);
+    EXPECT_TRUE(GifIsSound(one));
+    EXPECT_TRUE(GifIsSound(ManyFrames({{5000, 5000}, {5000, 4999}})));
+    EXPECT_FALSE(GifIsSound(ManyFrames({{7000, 7000}, {7000, 7000}})));
+    EXPECT_FALSE(GifIsSound(ManyFrames({{5000, 5000}, {5000, 5000}, {1, 1}})));
+}
 
 TEST(GifCheckTest, CodeStreamsMustYieldTheFramesPixelsAndEnd) {
     // clear, 0, end in three-bit codes, least significant bit first.
