@@ -48,7 +48,8 @@ private:
 // and the widget library are destroyed when the program returns normally, under the
 // thread's feet. So while it runs, the program ends here: everything the user made is
 // already on disk (the vault is closed with its device, every log line was flushed as it
-// was written) and no exit-time destructor runs.
+// was written) and no exit-time destructor runs. A check that is done is joined, so that
+// nothing of its thread runs beside the normal end.
 void EndWithoutWaitingForTheCheck() {
     platform::CloseUiHandOver();
     if (!EndUpdateChecks()) {
