@@ -11,22 +11,6 @@ namespace Ombrix {
 
 namespace {
 
-ssize_t SystemWrite(int fd, const void* data, std::size_t size) {
-    return ::write(fd, data, size);
-}
-int SystemFsync(int fd) {
-    return ::fsync(fd);
-}
-int SystemRename(const char* from, const char* to) {
-    return std::rename(from, to);
-}
-int SystemLink(const char* existing, const char* name) {
-    return ::link(existing, name);
-}
-int SystemUnlink(const char* path) {
-    return ::unlink(path);
-}
-
 // A file descriptor that closes itself.
 class Descriptor {
 public:
@@ -97,7 +81,7 @@ bool CopyContent(int source, int target) {
 }  // namespace
 
 FileCalls& DurableFileCalls() {
-    static FileCalls calls{SystemWrite, SystemFsync, SystemRename, SystemLink, SystemUnlink};
+    static FileCalls calls{::write, ::fsync, ::rename, ::link, ::unlink};
     return calls;
 }
 

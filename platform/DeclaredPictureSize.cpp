@@ -8,12 +8,6 @@ namespace platform {
 
 namespace {
 
-// More parts (markers, chunks, directory entries) than a real file has before its image
-// header; a file that needs more to be walked through is not given to a decoder.
-constexpr int kMostPartsWalked = 10'000;
-// How far a JPEG reader skips stray bytes while looking for the next marker.
-constexpr std::size_t kJpegStrayRoom = 64 * 1024;
-
 // Reads numbers at offsets of the file; any read past its end marks the whole header as
 // unreadable and yields zeros from then on.
 class FileHeader {
@@ -48,7 +42,6 @@ public:
     }
     std::uint32_t Le16(std::uint64_t offset) { return Number(offset, 2, false); }
     std::uint32_t Le32(std::uint64_t offset) { return Number(offset, 4, false); }
-    std::uint32_t Be16(std::uint64_t offset) { return Number(offset, 2, true); }
     std::uint32_t Be32(std::uint64_t offset) { return Number(offset, 4, true); }
     unsigned Byte(std::uint64_t offset) { return Number(offset, 1, false); }
 
@@ -201,43 +194,6 @@ DeclaredPictureSize Tga(FileHeader& header) {
                 runLength ? (1 + bytesPerPixel) / 128 : bytesPerPixel);
 }
 
-// Walks the markers of a JPEG file up to its frame header, which holds the image size.
-std::optional<DeclaredPictureSize> Jpeg(FileHeader& header) {
-    std::uint64_t at = 2;
-    for (int parts = 0; parts < kMostPartsWalked; ++parts) {
-        // Stray bytes before a marker are skipped, as the decoder does.
-        const std::uint64_t strayEnd = at + kJpegStrayRoom;
-        while (header.Byte(at) != 0xFF && header.Ok() && at < strayEnd) {
-            ++at;
-        }
-        while (header.Byte(at + 1) == 0xFF && header.Ok() && at < strayEnd) {
-            ++at;  // fill bytes
-        }
-        if (!header.Ok() || at >= strayEnd) {
-            return Unreadable();
-        }
-        const unsigned marker = header.Byte(at + 1);
-        if (marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += 2;  // markers without a length
-            continue;
-        }
-        if (marker == 0xD9 || marker == 0xDA) {
-            return std::nullopt;  // no frame before the data: the decoder refuses it
-        }
-        const bool frame =
-            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame) {
-            return Checked(header, Size(header.Be16(at + 7), header.Be16(at + 5)));
-        }
-        const std::uint32_t length = header.Be16(at + 2);
-        if (!header.Ok() || length < 2) {
-            return Unreadable();
-        }
-        at += 2 + length;
-    }
-    return Unreadable();
-}
-
 }  // namespace
 
 std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
@@ -247,8 +203,6 @@ std::optional<DeclaredPictureSize> ReadDeclaredPictureSize(PictureFormat format,
     switch (format) {
         case PictureFormat::kPng:
             return Png(header, 0);
-        case PictureFormat::kJpeg:
-            return Jpeg(header);
         case PictureFormat::kBmp:
             return Bmp(header);
         case PictureFormat::kIcon:

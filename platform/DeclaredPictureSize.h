@@ -22,13 +22,14 @@ struct DeclaredPictureSize {
     // The fewest file bytes that can hold one pixel of the declared image (its encoding at
     // its densest); 0 when the data is compressed in a way that gives no useful bound.
     double leastBytesPerPixel = 0;
-    // The header could not be read through (cut short, a walk over too many parts, a value
+    // The header could not be read through (cut short, a value
     // the decoder cannot work with): the decoder should not be given the file.
     bool unreadable = false;
 };
 
-// The kinds of file whose headers are read here (GIF files are checked elsewhere).
-enum class PictureFormat { kPng, kJpeg, kBmp, kIcon, kTiff, kPcx, kTga };
+// The kinds of file whose headers are read here (GIF files are checked elsewhere, JPEG files
+// are decoded by libjpeg at a reduced scale and need no such check).
+enum class PictureFormat { kPng, kBmp, kIcon, kTiff, kPcx, kTga };
 
 // The largest image the file declares, read as the given kind of file (the kind whose
 // decoder would be given the file); nothing when the header declares no image, which the

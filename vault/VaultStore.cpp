@@ -1,19 +1,16 @@
 #include "vault/VaultStore.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstring>
 #include <memory>
 
 #include "framework/DbCursor.h"
-#include "framework/DbDevice.h"
-#include "framework/DeviceManager.h"
 #include "framework/LocalTime.h"
 #include "framework/SecretString.h"
 #include "framework/SecureWipe.h"
 #include "vault/VaultCipher.h"
+#include "vault/VaultCircuit.h"
 #include "vault/VaultFileCheck.h"
 #include "vault/VaultUpdate.h"
 
@@ -22,44 +19,17 @@ using Ombrix::DbCursor;
 
 namespace {
 
-const char kDatabaseDevice[] = "/device/system/db";
 const char kVaultFileName[] = "ferrocask.db";
 
-// The two keys of the vault file, four bytes each, without a terminating zero.
-constexpr u_int32_t kKeyLength = 4;
+using vaultfile::kKeyLength;
 const char kPictureKey[kKeyLength] = {'m', 'a', 'i', 'n'};
 const char kEntriesKey[kKeyLength] = {'p', 'a', 's', 's'};
 
-// The vault file for the length of one operation: a fresh circuit of the database device,
-// released when the operation ends. The database handle itself stays open in the device.
-// A vault file this process may read but not write (a read-only folder or file) is opened
-// read-only, so that the passwords can still be read; every change is then refused.
-class OpenVault {
-public:
-    explicit OpenVault(const std::string& directory) {
-        const std::string path = VaultFilePath(directory);
-        Open(path, 0);
-        if (m_pDb == nullptr && ::access(path.c_str(), R_OK) == 0 &&
-            ::access(path.c_str(), W_OK) != 0) {
-            Open(path, 1);
-        }
-    }
-
-    bool IsOpen() const { return m_pDb != nullptr; }
-    Db* GetDb() const { return m_pDb; }
-
-private:
-    void Open(const std::string& path, int mode) {
-        m_circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, path, mode,
-                                                                 nullptr, nullptr);
-        if (auto* database = dynamic_cast<Ombrix::DbCircuit*>(m_circuit.get())) {
-            m_pDb = database->GetDb();
-        }
-    }
-
-    std::unique_ptr<Ombrix::CircuitInterface> m_circuit;
-    Db* m_pDb = nullptr;
-};
+// The vault file for one operation; one that may be read but not written is opened
+// read-only, so that the passwords can still be read (every change is then refused).
+vaultfile::VaultCircuit OpenVault(const std::string& directory) {
+    return vaultfile::VaultCircuit(VaultFilePath(directory), true);
+}
 
 bool Acceptable(std::string_view masterPassword) {
     return masterPassword.size() >= static_cast<std::size_t>(kMinMasterPasswordLength);
@@ -93,24 +63,26 @@ bool VaultStore::VaultExists(const std::string& directory) {
 
 VaultFileStatus VaultStore::CheckVault(const std::string& directory) {
     m_exists = false;
-    VaultFileStatus status = LookForPicture(directory);
-    if (status == VaultFileStatus::kUnreadable &&
-        InspectVaultFile(VaultFilePath(directory)) == VaultFileKind::kOldVersion &&
-        UpgradeVaultFile(directory)) {
-        status = LookForPicture(directory);
-    }
+    const VaultFileStatus status = LookForPicture(directory, true);
     m_exists = status == VaultFileStatus::kVault;
     return status;
 }
 
-VaultFileStatus VaultStore::LookForPicture(const std::string& directory) {
-    OpenVault vault(directory);
+VaultFileStatus VaultStore::LookForPicture(const std::string& directory, bool mayUpgrade) {
+    const vaultfile::VaultCircuit vault = OpenVault(directory);
     if (!vault.IsOpen()) {
         // No file that could be made, or a file the database cannot open: only a missing
-        // file means that there is no vault yet.
-        return InspectVaultFile(VaultFilePath(directory)) == VaultFileKind::kMissing
-                   ? VaultFileStatus::kNoVault
-                   : VaultFileStatus::kUnreadable;
+        // file means that there is no vault yet, and only an older on-disk version may be
+        // made readable (once).
+        switch (InspectVaultFile(VaultFilePath(directory))) {
+            case VaultFileKind::kMissing:
+                return VaultFileStatus::kNoVault;
+            case VaultFileKind::kOldVersion:
+                return mayUpgrade && UpgradeVaultFile(directory) ? LookForPicture(directory, false)
+                                                                 : VaultFileStatus::kUnreadable;
+            default:
+                return VaultFileStatus::kUnreadable;
+        }
     }
     DbCursor cursor(vault.GetDb());
     if (!cursor.Valid()) {
@@ -126,7 +98,7 @@ VaultFileStatus VaultStore::LookForPicture(const std::string& directory) {
 const unsigned char* VaultStore::ReadPicture(const std::string& directory,
                                              std::string_view masterPassword, int* width,
                                              int* height) {
-    OpenVault vault(directory);
+    const vaultfile::VaultCircuit vault = OpenVault(directory);
     if (!vault.IsOpen() || !Acceptable(masterPassword)) {
         return nullptr;
     }
@@ -190,7 +162,7 @@ void VaultStore::LoadEntries(const std::string& directory, std::string_view mast
 
 bool VaultStore::ReadEntries(const std::string& directory, std::string_view masterPassword) {
     ForgetEntries();
-    OpenVault vault(directory);
+    const vaultfile::VaultCircuit vault = OpenVault(directory);
     if (!vault.IsOpen() || !Acceptable(masterPassword)) {
         return false;
     }

@@ -97,8 +97,9 @@ private:
     // LoadEntries, telling whether the stored list is now known: true when it was read or
     // there is none, false when it could not be read (then nothing may be written back).
     bool ReadEntries(const std::string& directory, std::string_view masterPassword);
-    // The picture lookup of CheckVault, without the upgrade.
-    VaultFileStatus LookForPicture(const std::string& directory);
+    // CheckVault's lookup of the picture record; with mayUpgrade, a file of an older on-disk
+    // version is upgraded and looked at again.
+    VaultFileStatus LookForPicture(const std::string& directory, bool mayUpgrade);
     // m_entries laid end to end and encrypted into out.
     bool EncryptEntries(std::string_view masterPassword, Ombrix::Data<unsigned char>& out) const;
     // The first loaded entry named name, or the end of m_entries.

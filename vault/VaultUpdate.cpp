@@ -11,9 +11,10 @@
 
 namespace {
 
-const char kDatabaseDevice[] = "/device/system/db";
+using vaultfile::kDatabaseDevice;
+using vaultfile::kKeyLength;
+
 const char kCopySuffix[] = ".new";
-constexpr u_int32_t kKeyLength = 4;
 
 Ombrix::DbDevice* DatabaseDevice() {
     return dynamic_cast<Ombrix::DbDevice*>(Ombrix::DeviceManager::Instance().Get(kDatabaseDevice));
@@ -42,10 +43,8 @@ VaultUpdate::VaultUpdate(const std::string& directory)
         // yet flushed (the framework's own requests do not flush): the copy starts from all
         // that was written. Without a vault file (removed while the program ran), the device
         // makes an empty one, as at the start of the program, and the change copies that.
-        auto circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_vaultPath, 0,
-                                                                    nullptr, nullptr);
-        auto* database = dynamic_cast<Ombrix::DbCircuit*>(circuit.get());
-        if (database != nullptr && database->GetDb()->sync(0) != 0) {
+        const vaultfile::VaultCircuit vault(m_vaultPath, false);
+        if (vault.IsOpen() && vault.GetDb()->sync(0) != 0) {
             return;
         }
     }
@@ -55,25 +54,20 @@ VaultUpdate::VaultUpdate(const std::string& directory)
         !Ombrix::CopyToNewFile(m_vaultPath, m_copyPath)) {
         return;
     }
-    m_circuit = Ombrix::DeviceManager::Instance().GetCircuit(kDatabaseDevice, m_copyPath, 0,
-                                                             nullptr, nullptr);
-    if (auto* database = dynamic_cast<Ombrix::DbCircuit*>(m_circuit.get())) {
-        m_pDb = database->GetDb();
-    }
-    if (m_pDb == nullptr) {
+    m_copy = std::make_unique<vaultfile::VaultCircuit>(m_copyPath, false);
+    if (!m_copy->IsOpen()) {
         Discard();
     }
 }
 
 VaultUpdate::~VaultUpdate() {
-    if (m_pDb != nullptr || m_circuit) {
+    if (m_copy) {
         Discard();
     }
 }
 
 void VaultUpdate::Discard() {
-    m_pDb = nullptr;
-    m_circuit.reset();
+    m_copy.reset();
     if (Ombrix::DbDevice* device = DatabaseDevice()) {
         device->Close(m_copyPath, false);
     }
@@ -82,12 +76,13 @@ void VaultUpdate::Discard() {
 
 bool VaultUpdate::Put(const char* key, const Ombrix::Data<unsigned char>& value,
                       bool replaceByDelete) {
-    if (m_pDb == nullptr || m_failed) {
+    if (!m_copy || m_failed) {
         return false;
     }
+    Db* const db = m_copy->GetDb();
     int result = 0;
     {
-        Ombrix::DbCursor cursor(m_pDb);
+        Ombrix::DbCursor cursor(db);
         if (!cursor.Valid()) {
             m_failed = true;
             return false;
@@ -102,7 +97,7 @@ bool VaultUpdate::Put(const char* key, const Ombrix::Data<unsigned char>& value,
                 result = cursor.DeleteCurrent();
             }
             if (result == 0) {
-                result = Ombrix::DbInsertNew(m_pDb, key, kKeyLength, value.m_pBuffer,
+                result = Ombrix::DbInsertNew(db, key, kKeyLength, value.m_pBuffer,
                                              static_cast<u_int32_t>(value.m_nLength));
             }
         }
@@ -112,14 +107,13 @@ bool VaultUpdate::Put(const char* key, const Ombrix::Data<unsigned char>& value,
 }
 
 bool VaultUpdate::Commit() {
-    if (m_pDb == nullptr || m_failed) {
+    if (!m_copy || m_failed) {
         return false;
     }
     // Every page of the copy reaches its file, and the file the disk, before the copy
     // takes the vault's name.
-    const bool written = m_pDb->sync(0) == 0;
-    m_pDb = nullptr;
-    m_circuit.reset();
+    const bool written = m_copy->GetDb()->sync(0) == 0;
+    m_copy.reset();
     Ombrix::DbDevice* device = DatabaseDevice();
     if (!written || device == nullptr || device->Close(m_copyPath, true) != 0 ||
         !Ombrix::SyncFile(m_copyPath)) {

@@ -19,9 +19,7 @@
 #include <string>
 
 #include "framework/Data.h"
-#include "framework/Device.h"
-
-class Db;
+#include "vault/VaultCircuit.h"
 
 class VaultUpdate {
 public:
@@ -32,8 +30,6 @@ public:
     ~VaultUpdate();
     VaultUpdate(const VaultUpdate&) = delete;
     VaultUpdate& operator=(const VaultUpdate&) = delete;
-
-    bool Ready() const { return m_pDb != nullptr; }
 
     // Writes value under the 4-byte key in the copy: the existing record is replaced in
     // place, or deleted and inserted anew with replaceByDelete; a missing one is inserted.
@@ -51,7 +47,6 @@ private:
 
     std::string m_vaultPath;
     std::string m_copyPath;
-    std::unique_ptr<Ombrix::CircuitInterface> m_circuit;
-    Db* m_pDb = nullptr;
+    std::unique_ptr<vaultfile::VaultCircuit> m_copy;  // the copy open for the change
     bool m_failed = false;
 };
