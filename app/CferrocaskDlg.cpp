@@ -3,17 +3,16 @@
 #include <wx/button.h>
 
 #include "platform/DialogTemplate.h"
-#include "platform/MessageBox.h"
 #include "resources/DialogTemplates.h"
 #include "vault/ProgramDirectory.h"
 
 CferrocaskDlg::CferrocaskDlg(std::string programDirectory)
-    : VaultDialogHost(std::move(programDirectory)),
-      m_dlgPassword(*this),
-      m_dlgSelimg(*this),
-      m_dlgImage(*this),
-      m_dlgList(*this),
-      m_dlgPassName(*this) {
+    : m_dialogue(*this, std::move(programDirectory)),
+      m_dlgPassword(m_dialogue),
+      m_dlgSelimg(m_dialogue),
+      m_dlgImage(m_dialogue),
+      m_dlgList(m_dialogue),
+      m_dlgPassName(m_dialogue) {
     Bind(wxEVT_INIT_DIALOG, [this](wxInitDialogEvent& event) {
         InitialiseVaultDialogue();
         event.Skip();
@@ -66,7 +65,7 @@ void CferrocaskDlg::InitialiseVaultDialogue() {
         panel->SetSize(area);
         panel->Hide();
     }
-    OnVaultStep();
+    m_dialogue.Start();
 }
 
 bool CferrocaskDlg::Show(bool show) {
@@ -84,32 +83,4 @@ void CferrocaskDlg::OnOK() {
         SetReturnCode(wxID_OK);
         Hide();
     }
-}
-
-void CferrocaskDlg::AskForPassword(const char* prompt) {
-    m_dlgPassword.m_prompt = wxString::FromUTF8(prompt);
-    m_dlgPassword.TransferDataToWindow();
-    m_dlgPassword.m_input.clear();
-    m_dlgPassword.Show();
-    m_enteredPassword.clear();
-}
-
-void CferrocaskDlg::RePrompt(const char* prompt) {
-    m_dlgPassword.m_prompt = wxString::FromUTF8(prompt);
-    m_dlgPassword.TransferDataToWindow();
-    m_enteredPassword.clear();
-}
-
-void CferrocaskDlg::TakeFirstTyping(const char* confirmPrompt) {
-    m_firstEntry = m_enteredPassword;
-    RePrompt(confirmPrompt);
-}
-
-void CferrocaskDlg::ShowRefreshedList() {
-    m_dlgList.RefreshList();
-    m_dlgList.Show();
-}
-
-void CferrocaskDlg::Say(const char* message) {
-    platform::ShowAppMessage(this, message);
 }

@@ -1,6 +1,6 @@
 // The main window: a fixed-size dialog whose upper part shows one panel of the vault
 // dialogue at a time and whose bottom strip keeps three link buttons in view. It owns the
-// vault store and runs the vault dialogue's state machine, one step per panel answer.
+// vault dialogue, whose panels it shows as the dialogue asks.
 #pragma once
 
 #include <memory>
@@ -8,19 +8,17 @@
 
 #include <wx/dialog.h>
 
+#include "app/VaultDialogue.h"
 #include "dialogs/DiaImage.h"
 #include "dialogs/DiaList.h"
 #include "dialogs/DiaPassName.h"
 #include "dialogs/DiaPassword.h"
 #include "dialogs/DiaSelimg.h"
-#include "dialogs/VaultDialogHost.h"
-#include "framework/SecretString.h"
 
-struct PasswordEntry;
 class wxContextMenuEvent;
 class wxMenu;
 
-class CferrocaskDlg : public wxDialog, public VaultDialogHost {
+class CferrocaskDlg : public wxDialog, private VaultDialogueView {
 public:
     // The height of the strip at the bottom of the client area that no panel covers.
     static constexpr int kLinkStripHeight = 100;
@@ -34,16 +32,15 @@ public:
     // three link buttons. Hidden until shown or run modally.
     bool Create(wxWindow* parent = nullptr);
 
-    // Creates the five panels over the client area and takes the first step of the vault
-    // dialogue. Runs once, when the window is first shown (modally or not).
+    // Creates the five panels over the client area and starts the vault dialogue. Runs once,
+    // when the window is first shown (modally or not).
     void InitialiseVaultDialogue();
     bool Show(bool show = true) override;
 
-    // One step of the vault dialogue for the current m_state.
-    void OnVaultStep() override;
-
     // Takes the data from the controls and closes the window with the OK result.
-    void OnOK() override;
+    void OnOK();
+
+    const VaultDialogue& Dialogue() const { return m_dialogue; }
 
     // The part of the client area that the panels cover.
     wxRect PanelArea() const;
@@ -63,50 +60,39 @@ public:
     void OnHelpLink();
     void OnWebLink();
 
+private:
+    VaultDialogue m_dialogue;  // before the panels, which hand it their answers
+
+public:
     DiaPassword m_dlgPassword;
     DiaSelimg m_dlgSelimg;
     DiaImage m_dlgImage;
     DiaList m_dlgList;
     DiaPassName m_dlgPassName;
-    Ombrix::SecretString m_firstEntry;   // first typing of a new password
-    Ombrix::SecretString m_secondEntry;  // its confirmation
 
 private:
     // The window icon, the link buttons and the About menu.
     void SetUpWindowExtras();
     void OnContextMenu(wxContextMenuEvent& event);
 
-    // The steps, by state.
-    void StepStart();
-    void StepOpenVault();
-    void StepNewMasterFirst();
-    void StepNewMasterConfirm();
-    void StepChoosePicture();
-    void StepPictureCheck();
-    void StepAddPressed();
-    void StepNameSubmitted();
-    void StepNewEntryFirst();
-    void StepNewEntryConfirm();
-    void StepModifyFirst();
-    void StepModifyConfirm();
-    void StepActionAsked(const char* prompt);
-    void StepMasterForAction();
+    // What the vault dialogue asks of the window.
+    void AskForPassword(const char* prompt) override;
+    void PromptAgain(const char* prompt) override;
+    void ShowPictureCheck(const char* prompt, const unsigned char* pixels, int width,
+                          int height) override;
+    void AskForPicture(const char* prompt) override;
+    void ShowList(const std::vector<std::string>* names) override;
+    void AskForName() override;
+    std::optional<std::string> SelectedName() const override;
+    void Say(const std::string& text) override;
+    void SayAboutFile(const char* text, const std::string& path) override;
+    bool AskOkCancel(const char* question) override;
+    void PutOnClipboard(std::string_view password) override;
+    void EndNow() override;
+    void EndOnceShown() override;
 
-    // Asks for a password on the soft keyboard: prompt, empty typed text, panel shown.
-    void AskForPassword(const char* prompt);
-    // Only changes the prompt (the panel stays as it is) and forgets the entered text.
-    void RePrompt(const char* prompt);
-    // Keeps the entered text as the first typing and asks for the confirmation.
-    void TakeFirstTyping(const char* confirmPrompt);
-    // The message that rejects a new master or entry password, or null when accepted.
-    // Both forget the two typings either way.
-    const char* CheckNewMasterPassword();
-    const char* CheckNewEntryPassword();
-    void ShowRefreshedList();
-    void Say(const char* message);
-    // The vault file cannot be read: says so, naming the file.
-    void SayVaultFileUnreadable();
-    void CopyPasswordToClipboard(const PasswordEntry& entry);
+    // Shows panel and hides the others.
+    void ShowOnly(wxWindow* panel);
 
     bool m_initialised = false;
 };

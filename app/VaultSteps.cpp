@@ -1,10 +1,10 @@
-// The vault dialogue's state machine: what each answer of a panel leads to.
+// The steps of the vault dialogue, one for each row of its table of states (VaultDialogue.cpp).
+// Each acts on the vault and the view and returns the state the dialogue moves to.
 
 #include <optional>
 #include <string_view>
 
-#include "app/CferrocaskDlg.h"
-#include "platform/Clipboard.h"
+#include "app/VaultDialogue.h"
 #include "resources/Texts.h"
 #include "vault/PasswordEntry.h"
 #include "vault/VaultBackup.h"
@@ -15,109 +15,267 @@ constexpr std::size_t kMinMasterPasswordBytes = 8;
 
 }  // namespace
 
-void CferrocaskDlg::OnVaultStep() {
-    switch (m_state) {
-        case kStateStart:
-            StepStart();
-            break;
-        case kStateOpenVault:
-            StepOpenVault();
-            break;
-        case kStateNewMasterFirst:
-            StepNewMasterFirst();
-            break;
-        case kStateNewMasterConfirm:
-            StepNewMasterConfirm();
-            break;
-        case kStateChoosePicture:
-            StepChoosePicture();
-            break;
-        case kStatePictureCheck:
-            StepPictureCheck();
-            break;
-        case kStateAddPressed:
-            StepAddPressed();
-            break;
-        case kStateNameSubmitted:
-            StepNameSubmitted();
-            break;
-        case kStateNewEntryFirst:
-            StepNewEntryFirst();
-            break;
-        case kStateNewEntryConfirm:
-            StepNewEntryConfirm();
-            break;
-        case kStateModifyFirst:
-            StepModifyFirst();
-            break;
-        case kStateModifyConfirm:
-            StepModifyConfirm();
-            break;
-        case kStateChangeMasterAsked:
-            StepActionAsked(texts::kEnterOldVaultPassword);
-            break;
-        case kStateListActionAsked:
-            StepActionAsked(texts::kEnterVaultPassword);
-            break;
-        case kStateMasterForAction:
-            StepMasterForAction();
-            break;
-        default:  // the list waits for a button (state 6)
-            break;
-    }
-}
-
-void CferrocaskDlg::StepStart() {
-    switch (m_vault->CheckVault(m_programDirectory)) {
+VaultState VaultDialogue::OpenOrSetUp() {
+    switch (m_vault.CheckVault(m_programDirectory)) {
         case VaultFileStatus::kVault:
             AskForPassword(texts::kEnterVaultPassword);
-            m_state = kStateOpenVault;
-            break;
+            return VaultState::kOpenVault;
         case VaultFileStatus::kNoVault:
             AskForPassword(texts::kSetUpVaultPassword);
-            m_state = kStateNewMasterFirst;
-            break;
+            return VaultState::kNewMasterFirst;
         case VaultFileStatus::kUnreadable:
-            // A vault file that exists is never taken for a missing one: setting up a new
-            // vault would write over the user's passwords. The file is left as it is, and the
-            // program ends once the user has read why.
-            SayVaultFileUnreadable();
-            CallAfter([this] { Close(); });
             break;
     }
+    // A vault file that exists is never taken for a missing one: setting up a new vault
+    // would write over the user's passwords. The file is left as it is, and the program
+    // ends once the user has read why.
+    m_view.SayAboutFile(texts::kVaultFileUnreadable, VaultFilePath(m_programDirectory));
+    m_view.EndOnceShown();
+    return VaultState::kStart;
 }
 
-void CferrocaskDlg::StepOpenVault() {
-    m_dlgPassword.Hide();
-    m_dlgImage.m_prompt = wxString::FromUTF8(texts::kPictureNotSeenAdvice);
-    const unsigned char* picture = m_vault->ReadPicture(m_programDirectory, m_enteredPassword,
-                                                        &m_dlgImage.m_width, &m_dlgImage.m_height);
-    m_dlgImage.m_pixels.m_nLength = 0;
-    if (picture != nullptr) {
-        m_dlgImage.m_pixels.Append(picture, m_dlgImage.m_width * m_dlgImage.m_height * 3);
-    }
-    m_dlgImage.TransferDataToWindow();
-    m_dlgImage.Show();
-    m_dlgImage.Refresh();
+VaultState VaultDialogue::ShowPictureOfTypedPassword() {
+    // A wrong password decrypts to noise (or to nothing when it is too short); the user's
+    // answer, not a stored check value, decides.
+    int width = 0;
+    int height = 0;
+    const unsigned char* picture =
+        m_vault.ReadPicture(m_programDirectory, m_enteredPassword, &width, &height);
+    m_view.ShowPictureCheck(texts::kPictureNotSeenAdvice, picture, width, height);
+    m_shown = Panel::kPictureCheck;
     m_pictureSeen = false;
-    m_state = kStatePictureCheck;
+    return VaultState::kPictureCheck;
 }
 
-void CferrocaskDlg::StepNewMasterFirst() {
-    TakeFirstTyping(texts::kConfirmVaultPassword);
-    m_state = kStateNewMasterConfirm;
+VaultState VaultDialogue::KeepFirstMasterTyping() {
+    KeepFirstTyping(texts::kConfirmVaultPassword);
+    return VaultState::kNewMasterConfirm;
 }
 
-const char* CferrocaskDlg::CheckNewMasterPassword() {
+VaultState VaultDialogue::CheckNewMasterPassword() {
+    m_secondEntry = m_enteredPassword;
+    if (const char* breach = MasterPasswordBreach()) {
+        m_view.Say(breach);
+        m_view.PromptAgain(texts::kSetVaultPassword);
+        m_enteredPassword.clear();
+        return VaultState::kNewMasterFirst;
+    }
+    // m_enteredPassword keeps the new master password until the picture is chosen.
+    m_view.AskForPicture(texts::kChoosePictureInstructions);
+    m_shown = Panel::kPictureChoice;
+    m_pictureSeen = false;
+    return VaultState::kChoosePicture;
+}
+
+VaultState VaultDialogue::SetMasterPasswordWithPicture() {
+    if (!m_pictureSeen) {
+        return VaultState::kChoosePicture;
+    }
+    const bool changing = m_listAction != ListAction::kNone;
+    std::optional<std::string_view> oldMaster;
+    if (changing) {
+        BackupVaultFile(m_programDirectory);  // a failed copy does not stop the change
+        oldMaster = m_masterPassword.view();
+    }
+    if (!m_vault.SetMasterPassword(m_chosenPicture, m_programDirectory, m_enteredPassword,
+                                   oldMaster)) {
+        // A failed change leaves the vault as it was, under the old password.
+        m_view.Say(changing ? texts::kChangeMasterPasswordFailed : texts::kSetMasterPasswordFailed);
+        AskForPassword(texts::kSetUpVaultPassword);
+        return VaultState::kNewMasterFirst;
+    }
+    m_view.Say(texts::kSetMasterPasswordDone);
+    m_masterPassword = m_enteredPassword;
+    m_enteredPassword.clear();
+    ShowList(false);
+    return VaultState::kList;
+}
+
+VaultState VaultDialogue::TakePictureAnswer() {
+    if (!m_pictureSeen) {
+        AskForPassword(texts::kEnterVaultPassword);  // as often as the user answers so
+        return VaultState::kOpenVault;
+    }
+    m_masterPassword = m_enteredPassword;
+    m_enteredPassword.clear();
+    ShowList(true);
+    return VaultState::kList;
+}
+
+VaultState VaultDialogue::WaitForListButton() {
+    return VaultState::kList;
+}
+
+VaultState VaultDialogue::AskForNewName() {
+    m_view.AskForName();
+    m_shown = Panel::kName;
+    return VaultState::kAddPressed;
+}
+
+VaultState VaultDialogue::AskForNewEntryPassword() {
+    AskForPassword(texts::kSetPassword);
+    return VaultState::kNewEntryFirst;
+}
+
+VaultState VaultDialogue::KeepFirstEntryTyping() {
+    KeepFirstTyping(texts::kConfirmPassword);
+    return VaultState::kNewEntryConfirm;
+}
+
+VaultState VaultDialogue::AddNewEntry() {
+    m_secondEntry = m_enteredPassword;
+    if (const char* breach = EntryPasswordBreach()) {
+        m_view.Say(breach);
+        m_view.PromptAgain(texts::kSetPassword);
+        m_enteredPassword.clear();
+        return VaultState::kNewEntryFirst;
+    }
+    PasswordEntry entry = MakePasswordEntry(m_enteredName, m_enteredPassword);
+    const bool saved = m_vault.AddEntry(m_programDirectory, m_masterPassword, entry);
+    WipeEntry(entry);
+    m_enteredPassword.clear();
+    ShowList(true);
+    if (!saved) {
+        m_view.Say(texts::kVaultNotChanged);
+    }
+    return VaultState::kList;
+}
+
+VaultState VaultDialogue::KeepFirstModifyTyping() {
+    KeepFirstTyping(texts::kConfirmPassword);
+    return VaultState::kModifyConfirm;
+}
+
+VaultState VaultDialogue::ModifySelectedEntry() {
+    m_secondEntry = m_enteredPassword;
+    if (const char* breach = EntryPasswordBreach()) {
+        m_view.Say(breach);
+        m_view.PromptAgain(texts::kSetPassword);
+        m_enteredPassword.clear();
+        return VaultState::kModifyFirst;
+    }
+    // Only an entry that is still in the vault is rewritten: the stored one with its new
+    // password, never a record made up from nothing.
+    bool saved = true;
+    if (const std::optional<std::string> name = m_view.SelectedName()) {
+        PasswordEntry entry{};
+        if (m_vault.GetEntry(m_programDirectory, m_masterPassword, *name, entry)) {
+            SetFieldText(entry.password, m_enteredPassword);
+            saved = m_vault.ModifyEntry(m_programDirectory, m_masterPassword, entry);
+        }
+        WipeEntry(entry);
+    }
+    m_enteredPassword.clear();
+    ShowList(true);
+    if (!saved) {
+        m_view.Say(texts::kVaultNotChanged);
+    }
+    return VaultState::kList;
+}
+
+VaultState VaultDialogue::AskForOldMasterPassword() {
+    AskForPassword(texts::kEnterOldVaultPassword);
+    return VaultState::kMasterForAction;
+}
+
+VaultState VaultDialogue::AskForMasterPassword() {
+    AskForPassword(texts::kEnterVaultPassword);
+    return VaultState::kMasterForAction;
+}
+
+VaultState VaultDialogue::RunPendingAction() {
+    // The remembered master password decides, not the vault file.
+    if (m_enteredPassword != m_masterPassword) {
+        m_enteredPassword.clear();
+        m_view.Say(texts::kVaultPasswordIncorrect);
+        return VaultState::kMasterForAction;
+    }
+    switch (m_listAction) {
+        case ListAction::kChangeMasterPassword:
+            AskForPassword(texts::kSetUpVaultPassword);
+            return VaultState::kNewMasterFirst;
+        case ListAction::kModifySelected:
+            AskForPassword(texts::kResetSelectedPassword);
+            return VaultState::kModifyFirst;
+        case ListAction::kDeleteSelected:
+            DeleteSelected();
+            break;
+        case ListAction::kCopySelected:
+            CopySelected();
+            break;
+        case ListAction::kNone:
+            break;
+    }
+    return VaultState::kMasterForAction;
+}
+
+void VaultDialogue::DeleteSelected() {
+    m_enteredPassword.clear();
+    bool saved = true;
+    if (const std::optional<std::string> name = m_view.SelectedName()) {
+        PasswordEntry entry{};
+        SetFieldText(entry.name, *name);
+        saved = m_vault.DeleteEntry(m_programDirectory, m_masterPassword, entry);
+    }
+    ShowList(true);
+    if (!saved) {
+        m_view.Say(texts::kVaultNotChanged);
+    }
+}
+
+void VaultDialogue::CopySelected() {
+    m_enteredPassword.clear();
+    ShowList(false);
+    if (const std::optional<std::string> name = m_view.SelectedName()) {
+        PasswordEntry entry{};
+        // Nothing is copied for a name that is no longer stored.
+        if (m_vault.GetEntry(m_programDirectory, m_masterPassword, *name, entry)) {
+            m_view.PutOnClipboard(FieldText(entry.password));
+        }
+        WipeEntry(entry);
+    }
+}
+
+void VaultDialogue::AskForPassword(const char* prompt) {
+    m_view.AskForPassword(prompt);
+    m_shown = Panel::kPassword;
+    m_enteredPassword.clear();
+}
+
+void VaultDialogue::KeepFirstTyping(const char* confirmPrompt) {
+    m_firstEntry = m_enteredPassword;
+    m_view.PromptAgain(confirmPrompt);
+    m_enteredPassword.clear();
+}
+
+void VaultDialogue::ShowList(bool reread) {
+    if (reread) {
+        const std::vector<std::string> names = StoredNames();
+        m_view.ShowList(&names);
+    } else {
+        m_view.ShowList(nullptr);
+    }
+    m_shown = Panel::kList;
+}
+
+std::vector<std::string> VaultDialogue::StoredNames() {
+    EntryList entries;
+    m_vault.ListEntries(entries, m_programDirectory, m_masterPassword);
+    std::vector<std::string> names;
+    names.reserve(entries.size());
+    for (const PasswordEntry& entry : entries) {
+        names.emplace_back(FieldText(entry.name));
+    }
+    return names;
+}
+
+const char* VaultDialogue::MasterPasswordBreach() {
     // Only lower-case letters count as letters: upper-case letters and digits have none.
     bool letter = false;
     bool digit = false;
     for (const char c : m_secondEntry.view()) {
-        if (c >= 'a' && c <= 'z') {
-            letter = true;
-        } else if (c >= '0' && c <= '9') {
-            digit = true;
-        }
+        letter = letter || (c >= 'a' && c <= 'z');
+        digit = digit || (c >= '0' && c <= '9');
         if (letter && digit) {
             break;
         }
@@ -137,7 +295,7 @@ const char* CferrocaskDlg::CheckNewMasterPassword() {
     return breach;
 }
 
-const char* CferrocaskDlg::CheckNewEntryPassword() {
+const char* VaultDialogue::EntryPasswordBreach() {
     const char* breach = nullptr;
     if (m_secondEntry != m_firstEntry) {
         breach = texts::kPasswordsDiffer;
@@ -147,223 +305,4 @@ const char* CferrocaskDlg::CheckNewEntryPassword() {
     m_firstEntry.clear();
     m_secondEntry.clear();
     return breach;
-}
-
-void CferrocaskDlg::StepNewMasterConfirm() {
-    m_secondEntry = m_enteredPassword;
-    if (const char* breach = CheckNewMasterPassword()) {
-        Say(breach);
-        RePrompt(texts::kSetVaultPassword);
-        m_state = kStateNewMasterFirst;
-        return;
-    }
-    // m_enteredPassword keeps the new master password until the picture is chosen.
-    m_dlgSelimg.m_prompt = wxString::FromUTF8(texts::kChoosePictureInstructions);
-    m_dlgSelimg.m_pixels.m_nLength = 0;
-    m_dlgSelimg.m_path.clear();
-    m_dlgSelimg.TransferDataToWindow();
-    m_dlgPassword.Hide();
-    m_dlgSelimg.Show();
-    m_pictureSeen = false;
-    m_state = kStateChoosePicture;
-}
-
-void CferrocaskDlg::StepChoosePicture() {
-    if (!m_pictureSeen) {
-        return;
-    }
-    const bool changing = m_listAction != kNoListAction;
-    if (changing) {
-        BackupVaultFile(m_programDirectory);  // a failed copy does not stop the change
-    }
-    std::optional<std::string_view> oldMaster;
-    if (changing) {
-        oldMaster = m_masterPassword.view();
-    }
-    const bool stored = m_vault->SetMasterPassword(m_dlgSelimg.m_pixels, m_programDirectory,
-                                                   m_enteredPassword, oldMaster);
-    if (!stored) {
-        // A failed change leaves the vault as it was, under the old password.
-        Say(changing ? texts::kChangeMasterPasswordFailed : texts::kSetMasterPasswordFailed);
-        m_dlgSelimg.Hide();
-        AskForPassword(texts::kSetUpVaultPassword);
-        m_state = kStateNewMasterFirst;
-        return;
-    }
-    Say(texts::kSetMasterPasswordDone);
-    m_masterPassword = m_enteredPassword;
-    m_enteredPassword.clear();
-    m_dlgSelimg.Hide();
-    m_dlgList.Show();
-    m_state = kStateList;
-}
-
-void CferrocaskDlg::StepPictureCheck() {
-    m_dlgImage.Hide();
-    if (m_pictureSeen) {
-        m_masterPassword = m_enteredPassword;
-        m_enteredPassword.clear();
-        ShowRefreshedList();
-        m_state = kStateList;
-    } else {
-        m_dlgPassword.m_input.clear();
-        m_dlgPassword.Show();
-        m_enteredPassword.clear();
-        m_state = kStateOpenVault;
-    }
-}
-
-void CferrocaskDlg::StepAddPressed() {
-    m_dlgPassName.m_name.clear();
-    m_dlgPassName.TransferDataToWindow();
-    m_dlgList.Hide();
-    m_dlgPassName.Show();
-}
-
-void CferrocaskDlg::StepNameSubmitted() {
-    m_dlgPassword.m_prompt = wxString::FromUTF8(texts::kSetPassword);
-    m_dlgPassword.TransferDataToWindow();
-    m_dlgPassName.Hide();
-    m_dlgPassword.m_input.clear();
-    m_dlgPassword.Show();
-    m_enteredPassword.clear();
-    m_state = kStateNewEntryFirst;
-}
-
-void CferrocaskDlg::StepNewEntryFirst() {
-    TakeFirstTyping(texts::kConfirmPassword);
-    m_state = kStateNewEntryConfirm;
-}
-
-void CferrocaskDlg::StepNewEntryConfirm() {
-    m_secondEntry = m_enteredPassword;
-    if (const char* breach = CheckNewEntryPassword()) {
-        Say(breach);
-        RePrompt(texts::kSetPassword);
-        m_state = kStateNewEntryFirst;
-        return;
-    }
-    PasswordEntry entry = MakePasswordEntry(m_enteredName, m_enteredPassword);
-    const bool saved = m_vault->AddEntry(m_programDirectory, m_masterPassword, entry);
-    WipeEntry(entry);
-    m_enteredPassword.clear();
-    m_dlgPassword.Hide();
-    ShowRefreshedList();
-    m_state = kStateList;
-    if (!saved) {
-        Say(texts::kVaultNotChanged);
-    }
-}
-
-void CferrocaskDlg::StepModifyFirst() {
-    TakeFirstTyping(texts::kConfirmPassword);
-    m_state = kStateModifyConfirm;
-}
-
-void CferrocaskDlg::StepModifyConfirm() {
-    m_secondEntry = m_enteredPassword;
-    if (const char* breach = CheckNewEntryPassword()) {
-        Say(breach);
-        RePrompt(texts::kSetPassword);
-        m_state = kStateModifyFirst;
-        return;
-    }
-    // Only an entry that is still in the vault is rewritten: the stored one with its new
-    // password, never a record made up from nothing.
-    bool saved = true;
-    if (const std::optional<std::string> name = m_dlgList.SelectedName()) {
-        PasswordEntry entry{};
-        if (m_vault->GetEntry(m_programDirectory, m_masterPassword, *name, entry)) {
-            SetFieldText(entry.password, m_enteredPassword);
-            saved = m_vault->ModifyEntry(m_programDirectory, m_masterPassword, entry);
-        }
-        WipeEntry(entry);
-    }
-    m_enteredPassword.clear();
-    m_dlgPassword.Hide();
-    ShowRefreshedList();
-    m_state = kStateList;
-    if (!saved) {
-        Say(texts::kVaultNotChanged);
-    }
-}
-
-void CferrocaskDlg::StepActionAsked(const char* prompt) {
-    AskForPassword(prompt);
-    m_dlgList.Hide();
-    m_state = kStateMasterForAction;
-}
-
-void CferrocaskDlg::StepMasterForAction() {
-    // The remembered master password decides, not the vault file.
-    if (m_enteredPassword != m_masterPassword) {
-        m_enteredPassword.clear();
-        Say(texts::kVaultPasswordIncorrect);
-        return;
-    }
-    switch (m_listAction) {
-        case kChangeMasterPassword:
-            AskForPassword(texts::kSetUpVaultPassword);
-            m_state = kStateNewMasterFirst;
-            break;
-        case kModifySelected:
-            AskForPassword(texts::kResetSelectedPassword);
-            m_state = kStateModifyFirst;
-            break;
-        case kDeleteSelected: {
-            m_enteredPassword.clear();
-            m_dlgPassword.Hide();
-            m_dlgList.Show();
-            bool saved = true;
-            if (const std::optional<std::string> name = m_dlgList.SelectedName()) {
-                PasswordEntry entry{};
-                SetFieldText(entry.name, *name);
-                saved = m_vault->DeleteEntry(m_programDirectory, m_masterPassword, entry);
-            }
-            m_dlgList.RefreshList();
-            if (!saved) {
-                Say(texts::kVaultNotChanged);
-            }
-            break;
-        }
-        case kCopySelected: {
-            m_enteredPassword.clear();
-            m_dlgPassword.Hide();
-            m_dlgList.Show();
-            if (const std::optional<std::string> name = m_dlgList.SelectedName()) {
-                PasswordEntry entry{};
-                if (m_vault->GetEntry(m_programDirectory, m_masterPassword, *name, entry)) {
-                    CopyPasswordToClipboard(entry);
-                }
-                WipeEntry(entry);
-            }
-            break;
-        }
-        default:
-            break;
-    }
-}
-
-void CferrocaskDlg::SayVaultFileUnreadable() {
-    // The path is shown as the file system names it.
-    const wxString path(VaultFilePath(m_programDirectory).c_str(), *wxConvFileName);
-    wxString text = wxString::FromUTF8(texts::kVaultFileUnreadable);
-    text.Replace("%s", path);
-    Say(text.utf8_str());
-}
-
-void CferrocaskDlg::CopyPasswordToClipboard(const PasswordEntry& entry) {
-    // The block is made first: when it cannot be made, the clipboard is not even opened
-    // and keeps what it held.
-    std::unique_ptr<platform::ClipboardTextBlock> block =
-        platform::ClipboardTextBlock::FromGb18030(FieldText(entry.password));
-    if (!block) {
-        return;
-    }
-    platform::ClipboardSession clipboard;
-    if (!clipboard.IsOpen()) {
-        return;
-    }
-    clipboard.Empty();
-    clipboard.PutText(std::move(block));
 }

@@ -6,7 +6,7 @@
 #include "platform/Picture.h"
 #include "resources/DialogTemplates.h"
 
-DiaImage::DiaImage(VaultDialogHost& host) : m_host(host) {
+DiaImage::DiaImage(VaultDialogueEvents& events) : m_events(events) {
     Bind(wxEVT_PAINT, &DiaImage::OnPaint, this);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnSeen(); }, ids::kOk);
@@ -18,30 +18,32 @@ bool DiaImage::Create(wxWindow* parent) {
     return CreateFromTemplate(parent, PictureCheckTemplate());
 }
 
-bool DiaImage::TransferDataToWindow() {
-    ShowPrompt(*this, m_prompt);
-    return true;
+void DiaImage::ShowPicture(const wxString& prompt, const unsigned char* pixels, int width,
+                           int height) {
+    ShowPrompt(*this, prompt);
+    m_pixels.m_nLength = 0;
+    // Nothing larger than the panel is drawn, nor is its size left to overflow.
+    const bool drawable =
+        pixels != nullptr && width > 0 && height > 0 && width <= 1024 && height <= 1024;
+    m_width = drawable ? width : 0;
+    m_height = drawable ? height : 0;
+    if (drawable) {
+        m_pixels.Append(pixels, width * height * 3);
+    }
+    Refresh();
 }
 
 void DiaImage::OnSeen() {
-    Answer(true);
+    m_events.OnPictureChecked(true);
 }
 
 void DiaImage::OnNotSeen() {
-    Answer(false);
-}
-
-void DiaImage::Answer(bool seen) {
-    m_host.m_pictureSeen = seen;
-    m_host.OnVaultStep();
+    m_events.OnPictureChecked(false);
 }
 
 void DiaImage::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
-    const long needed = static_cast<long>(m_width) * m_height * 3;
-    // A block shorter than its stated size is never read past its end.
-    if (m_pixels.m_nLength > 0 && m_pixels.m_pBuffer != nullptr && m_height > 0 && m_width > 0 &&
-        m_pixels.m_nLength >= needed) {
+    if (m_width > 0 && m_pixels.m_nLength >= m_width * m_height * 3) {
         platform::DrawBgrBlock(dc, m_pixels.m_pBuffer, m_width, m_height, wxPoint(0, 0));
     }
 }

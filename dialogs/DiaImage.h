@@ -4,7 +4,7 @@
 
 #include <wx/string.h>
 
-#include "dialogs/VaultDialogHost.h"
+#include "dialogs/VaultDialogueEvents.h"
 #include "framework/Data.h"
 #include "platform/ChildDialog.h"
 
@@ -12,25 +12,23 @@ class wxPaintEvent;
 
 class DiaImage : public platform::ChildDialog {
 public:
-    explicit DiaImage(VaultDialogHost& host);
+    explicit DiaImage(VaultDialogueEvents& events);
 
     bool Create(wxWindow* parent);
 
-    // Shows m_prompt in the prompt control.
-    bool TransferDataToWindow() override;
+    // Shows prompt and the picture: width by height pixels of three bytes, blue, green,
+    // red, rows from the top. No pixels: nothing is drawn.
+    void ShowPicture(const wxString& prompt, const unsigned char* pixels, int width, int height);
 
-    // The answers: seen or not seen, handed to the host before its next step.
+    // The answers, handed to the vault dialogue.
     void OnSeen();
     void OnNotSeen();
 
-    wxString m_prompt;
-    int m_width = 0;
-    int m_height = 0;
-    Ombrix::Data<unsigned char> m_pixels;  // blue-green-red rows from the top
-
 private:
     void OnPaint(wxPaintEvent& event);
-    void Answer(bool seen);
 
-    VaultDialogHost& m_host;
+    VaultDialogueEvents& m_events;
+    int m_width = 0;
+    int m_height = 0;
+    Ombrix::Data<unsigned char> m_pixels;
 };

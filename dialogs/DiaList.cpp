@@ -7,7 +7,6 @@
 #include "dialogs/PanelRandom.h"
 #include "platform/Clipboard.h"
 #include "platform/Cursor.h"
-#include "platform/MessageBox.h"
 #include "platform/Painting.h"
 #include "platform/TextCodec.h"
 #include "resources/DialogTemplates.h"
@@ -24,11 +23,11 @@ constexpr int kWatchMilliseconds = 256;
 
 }  // namespace
 
-DiaList::DiaList(VaultDialogHost& host) : m_host(host), m_timer(this) {
+DiaList::DiaList(VaultDialogueEvents& events) : m_events(events), m_timer(this) {
     SeedPanelRandomOnce();  // normally done already by the password panel
-    m_holdX = NextPanelRandom() % kHoldXRange;
-    m_holdY = NextPanelRandom() % kHoldYRange;
-    m_holdRect = wxRect(m_holdX, m_holdY, kHoldWidth, kHoldHeight);
+    const int holdX = NextPanelRandom() % kHoldXRange;
+    const int holdY = NextPanelRandom() % kHoldYRange;
+    m_holdRect = wxRect(holdX, holdY, kHoldWidth, kHoldHeight);
 
     Bind(wxEVT_PAINT, &DiaList::OnPaint, this);
     Bind(wxEVT_TIMER, [this](wxTimerEvent&) { OnTimer(); });
@@ -81,15 +80,12 @@ bool DiaList::Create(wxWindow* parent) {
     return m_listBox != nullptr && m_nameBox != nullptr;
 }
 
-void DiaList::RefreshList() {
-    EntryList entries;
-    m_host.m_vault->ListEntries(entries, m_host.m_programDirectory, m_host.m_masterPassword);
+void DiaList::ShowNames(const std::vector<std::string>& names) {
     m_listBox->Clear();
-    m_names.clear();
+    m_names = names;
     wxArrayString shown;
-    for (const PasswordEntry& entry : entries) {
-        m_names.emplace_back(FieldText(entry.name));
-        shown.push_back(platform::Gb18030ToDisplay(m_names.back()));
+    for (const std::string& name : m_names) {
+        shown.push_back(platform::Gb18030ToDisplay(name));
     }
     if (!shown.empty()) {
         m_listBox->Set(shown);
@@ -108,50 +104,20 @@ std::optional<std::string> DiaList::SelectedName() const {
     return m_names[selection];
 }
 
-bool DiaList::HasSelectionOrSay() {
-    if (m_listBox->GetSelection() == wxNOT_FOUND) {
-        platform::ShowAppMessage(this, texts::kNothingSelected);
-        return false;
-    }
-    return true;
-}
-
-void DiaList::AskHost(int listAction, int state) {
-    if (listAction != kNoListAction) {
-        m_host.m_listAction = listAction;
-    }
-    m_host.m_state = state;
-    m_host.OnVaultStep();
-}
-
 void DiaList::OnAdd() {
-    AskHost(kNoListAction, kStateAddPressed);
+    m_events.OnListButton(ListButton::kAdd);
 }
 
 void DiaList::OnModify() {
-    if (HasSelectionOrSay()) {
-        AskHost(kModifySelected, kStateListActionAsked);
-    }
+    m_events.OnListButton(ListButton::kModify);
 }
 
 void DiaList::OnDelete() {
-    if (HasSelectionOrSay()) {
-        AskHost(kDeleteSelected, kStateListActionAsked);
-    }
+    m_events.OnListButton(ListButton::kDelete);
 }
 
 void DiaList::OnCopy() {
-    if (!HasSelectionOrSay()) {
-        return;
-    }
-    const int answer = platform::ShowMessageBox(nullptr, wxString::FromUTF8(texts::kCopyWarning),
-                                                wxString::FromUTF8(texts::kNoticeCaption),
-                                                platform::MessageButtons::OkCancel);
-    if (answer != platform::kAnswerOk) {
-        return;
-    }
-    AskHost(kCopySelected, kStateListActionAsked);
-    m_clipboardUsed = true;
+    m_events.OnListButton(ListButton::kCopy);
 }
 
 void DiaList::OnClearClipboard() {
@@ -165,11 +131,11 @@ void DiaList::OnClearClipboard() {
 }
 
 void DiaList::OnChangeMasterPassword() {
-    AskHost(kChangeMasterPassword, kStateChangeMasterAsked);
+    m_events.OnListButton(ListButton::kChangeMasterPassword);
 }
 
 void DiaList::OnExit() {
-    m_host.OnOK();
+    m_events.OnListButton(ListButton::kExit);
 }
 
 void DiaList::OnSelectionChange() {
@@ -236,8 +202,7 @@ void DiaList::DrawHoldArea(wxDC& dc) {
     } else if (m_holdMode == kHoldPassword) {
         if (const std::optional<std::string> name = SelectedName()) {
             PasswordEntry entry{};
-            const bool found = m_host.m_vault->GetEntry(m_host.m_programDirectory,
-                                                        m_host.m_masterPassword, *name, entry);
+            const bool found = m_events.ReadEntry(*name, entry);
             platform::DrawEtchedEdge(dc, m_holdRect);
             if (found) {
                 wxString password = platform::Gb18030ToDisplay(FieldText(entry.password));

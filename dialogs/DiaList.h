@@ -10,7 +10,7 @@
 
 #include <wx/timer.h>
 
-#include "dialogs/VaultDialogHost.h"
+#include "dialogs/VaultDialogueEvents.h"
 #include "platform/ChildDialog.h"
 
 class wxListBox;
@@ -28,21 +28,25 @@ enum HoldMode : int32_t {
 class DiaList : public platform::ChildDialog {
 public:
     // Draws the hold area's place from the shared random generator.
-    explicit DiaList(VaultDialogHost& host);
+    explicit DiaList(VaultDialogueEvents& events);
     // Empties the clipboard when a password was copied and not cleared since.
     ~DiaList() override;
 
     // Creates the window and starts the 256 ms watch of the hold area.
     bool Create(wxWindow* parent);
 
-    // Lists the vault's names in stored order; selects the first, if any, and shows it in
-    // the name box.
-    void RefreshList();
+    // Lists names (GB18030 bytes) in their order; selects the first, if any, and shows it
+    // in the name box.
+    void ShowNames(const std::vector<std::string>& names);
 
     // The stored bytes of the selected name; nothing when nothing is selected.
     std::optional<std::string> SelectedName() const;
 
-    // Buttons.
+    // A password was put on the clipboard: it is cleared when the panel goes, unless
+    // something else was copied since.
+    void NoteCopied() { m_clipboardUsed = true; }
+
+    // Buttons: all but "清除粘贴板" are handed to the vault dialogue.
     void OnAdd();
     void OnModify();
     void OnDelete();
@@ -62,28 +66,23 @@ public:
 
     // The 256 ms watch of the hold area.
     wxTimer& HoldWatch() { return m_timer; }
-
-    wxListBox* m_listBox = nullptr;
-    int32_t m_holdMode = kHoldBlank;
-    bool m_holding = false;
-    wxRect m_holdRect;
-    int32_t m_holdX = 0;
-    int32_t m_holdY = 0;
-    bool m_clipboardUsed = false;
-    wxTextCtrl* m_nameBox = nullptr;
-
-    // The stored bytes of each listed name, by list index: the list box shows them
-    // converted for display, which cannot always be converted back.
-    std::vector<std::string> m_names;
+    const wxRect& HoldRect() const { return m_holdRect; }
+    HoldMode ShownInHoldArea() const { return static_cast<HoldMode>(m_holdMode); }
 
 private:
-    // Says "没有选中密码" and answers false when nothing is selected.
-    bool HasSelectionOrSay();
-    void AskHost(int listAction, int state);
     void OnPaint(wxPaintEvent& event);
     void DrawHoldArea(wxDC& dc);
     void InvalidateHoldArea();
 
-    VaultDialogHost& m_host;
+    VaultDialogueEvents& m_events;
     wxTimer m_timer;
+    wxListBox* m_listBox = nullptr;
+    wxTextCtrl* m_nameBox = nullptr;
+    // The stored bytes of each listed name, by list index: the list box shows them
+    // converted for display, which cannot always be converted back.
+    std::vector<std::string> m_names;
+    int32_t m_holdMode = kHoldBlank;
+    bool m_holding = false;
+    wxRect m_holdRect;
+    bool m_clipboardUsed = false;
 };

@@ -3,25 +3,22 @@
 
 #include <string>
 
-#include "dialogs/VaultDialogHost.h"
+#include "dialogs/VaultDialogueEvents.h"
 #include "platform/ChildDialog.h"
 
 class DiaPassName : public platform::ChildDialog {
 public:
-    explicit DiaPassName(VaultDialogHost& host);
+    explicit DiaPassName(VaultDialogueEvents& events);
 
     bool Create(wxWindow* parent);
 
-    // m_name to and from the name box. Taking it fails (m_name unchanged) when the box
-    // holds text that cannot be written as GB18030.
-    bool TransferDataToWindow() override;
-    bool TransferDataFromWindow() override;
+    // Asks for a name: the box shows empty.
+    void Ask();
 
-    // OK: hands the typed name to the host and asks it for the next step. No check here.
+    // OK: hands the typed name (GB18030 bytes) to the vault dialogue; no check here. A name
+    // that cannot be written as GB18030 is not handed over.
     void OnOK();
 
-    std::string m_name;  // GB18030 bytes
-
 private:
-    VaultDialogHost& m_host;
+    VaultDialogueEvents& m_events;
 };

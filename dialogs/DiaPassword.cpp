@@ -21,7 +21,7 @@ constexpr int kBandBottom = 159;  // inclusive
 
 }  // namespace
 
-DiaPassword::DiaPassword(VaultDialogHost& host) : m_host(host) {
+DiaPassword::DiaPassword(VaultDialogueEvents& events) : m_events(events) {
     SeedPanelRandomOnce();
     m_offsetX = NextPanelRandom() % kFirstOffsetXRange;
     m_offsetY = NextPanelRandom() % kFirstOffsetYRange;
@@ -54,15 +54,20 @@ void DiaPassword::Refresh(bool eraseBackground, const wxRect* rect) {
     ChildDialog::Refresh(eraseBackground, rect);
 }
 
-bool DiaPassword::TransferDataToWindow() {
+void DiaPassword::Ask(const wxString& prompt) {
+    SetPrompt(prompt);
+    m_input.clear();
+}
+
+void DiaPassword::SetPrompt(const wxString& prompt) {
+    m_prompt = prompt;
     ShowPrompt(*this, m_prompt);
-    return true;
 }
 
 void DiaPassword::OnOK() {
-    m_host.m_enteredPassword = m_input;
+    Ombrix::SecretString typed = std::move(m_input);
     m_input.clear();
-    m_host.OnVaultStep();
+    m_events.OnPasswordTyped(std::move(typed));
 }
 
 wxPoint DiaPassword::KeyboardOrigin() const {

@@ -18,7 +18,7 @@ constexpr int kBlockBytes = kSide * kSide * 3;
 
 }  // namespace
 
-DiaSelimg::DiaSelimg(VaultDialogHost& host) : m_host(host) {
+DiaSelimg::DiaSelimg(VaultDialogueEvents& events) : m_events(events) {
     Bind(wxEVT_PAINT, &DiaSelimg::OnPaint, this);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { OnChoosePicture(); }, ids::kChoosePictureButton);
@@ -30,9 +30,13 @@ bool DiaSelimg::Create(wxWindow* parent) {
     return CreateFromTemplate(parent, PictureChoiceTemplate());
 }
 
-bool DiaSelimg::TransferDataToWindow() {
-    ShowPrompt(*this, m_prompt);
-    return true;
+void DiaSelimg::Ask(const wxString& prompt) {
+    ShowPrompt(*this, prompt);
+    m_pixels.m_nLength = 0;
+    m_path.clear();
+    // A picture chosen for an earlier master password is not shown as if chosen again.
+    m_shown = wxBitmap();
+    RefreshRect(PictureRect(), true);
 }
 
 wxRect DiaSelimg::PictureRect() {
@@ -57,8 +61,6 @@ void DiaSelimg::OnChoosePicture() {
     // is confirmed before the panel has repainted; it is what the repaints draw.
     m_pixels.m_nLength = 0;
     m_pixels.Extend(kBlockBytes);
-    m_width = kSide;
-    m_height = kSide;
     platform::CaptureBgr(*picture, m_pixels.m_pBuffer, kSide, kSide);
     m_shown = wxBitmap(*picture);
 }
@@ -72,8 +74,7 @@ void DiaSelimg::OnOK() {
         platform::ShowAppMessage(this, texts::kPictureCannotBeImported);
         return;
     }
-    m_host.m_pictureSeen = true;
-    m_host.OnVaultStep();
+    m_events.OnPictureChosen(m_pixels);
 }
 
 void DiaSelimg::OnPaint(wxPaintEvent&) {

@@ -6,7 +6,7 @@
 #include <wx/bitmap.h>
 #include <wx/string.h>
 
-#include "dialogs/VaultDialogHost.h"
+#include "dialogs/VaultDialogueEvents.h"
 #include "framework/Data.h"
 #include "platform/ChildDialog.h"
 
@@ -14,32 +14,31 @@ class wxPaintEvent;
 
 class DiaSelimg : public platform::ChildDialog {
 public:
-    explicit DiaSelimg(VaultDialogHost& host);
+    explicit DiaSelimg(VaultDialogueEvents& events);
 
     bool Create(wxWindow* parent);
 
-    // Shows m_prompt in the prompt control.
-    bool TransferDataToWindow() override;
+    // Asks for a picture with prompt; nothing is chosen yet.
+    void Ask(const wxString& prompt);
 
     // "选择图片": asks for a picture file and takes it when it can be decoded.
     void OnChoosePicture();
 
-    // "看到图片": hands the chosen picture to the host, or says why there is none.
+    // "看到图片": hands the chosen picture's block to the vault dialogue, or says why there
+    // is none.
     void OnOK();
 
     // The rectangle the picture is drawn in, at the top left of the panel.
     static wxRect PictureRect();
 
-    wxString m_prompt;
-    int m_width = 0;
-    int m_height = 0;
-    Ombrix::Data<unsigned char> m_pixels;  // blue-green-red rows from the top
-    wxString m_path;                       // the file last chosen
-
 private:
     void OnPaint(wxPaintEvent& event);
 
-    VaultDialogHost& m_host;
+    VaultDialogueEvents& m_events;
+    // The chosen picture's 128 by 128 block, blue-green-red rows from the top, exactly as
+    // drawn; and the file it came from.
+    Ombrix::Data<unsigned char> m_pixels;
+    wxString m_path;
     // The chosen picture as rendered when it was chosen (and captured into m_pixels); none
     // when the last file chosen could not be decoded. Repaints draw it without reading the
     // file again: a large photo takes a second to decode.

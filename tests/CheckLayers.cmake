@@ -29,6 +29,17 @@ foreach(f IN ITEMS UpdateReply.h UpdateReply.cpp WebAddress.h WebAddress.cpp)
     endif()
 endforeach()
 
+# The vault dialogue (library vault_dialogue) runs without a display: no widget library, no
+# platform layer, and of the panels only the header of the answers they hand it.
+foreach(f IN ITEMS app/VaultDialogue.h app/VaultDialogue.cpp app/VaultSteps.cpp
+                   app/VaultDialogueView.h dialogs/VaultDialogueEvents.h)
+    file(STRINGS "${ROOT}/${f}" hits
+         REGEX "#[ \t]*include[ \t]*[<\"](wx/|gtk/|gdk/|X11/|platform/|dialogs/Dia)")
+    if(hits)
+        list(APPEND violations "${ROOT}/${f}: ${hits}")
+    endif()
+endforeach()
+
 if(violations)
     string(REPLACE ";" "\n" report "${violations}")
     message(FATAL_ERROR "Layering violations:\n${report}")

@@ -1,7 +1,5 @@
 #include "app/DialogueTestSupport.h"
 
-#include <wx/listbox.h>
-
 #include "dialogs/SoftKeyboard.h"
 #include "resources/DialogTemplates.h"
 
@@ -55,7 +53,7 @@ void DialogueTest::Type(const std::string& text) {
         int row = 0, cell = 0;
         bool shifted = false;
         ASSERT_TRUE(FindKey(c, row, cell, shifted)) << "no key for " << c;
-        if (shifted != panel.m_shift) {
+        if (shifted != panel.Shifted()) {
             panel.OnLButtonUp(Centre(LeftShiftRect(panel.KeyboardOrigin())));
         }
         panel.OnLButtonUp(Centre(KeyRect(panel.KeyboardOrigin(), row, cell)));
@@ -78,43 +76,6 @@ void DialogueTest::ChoosePictureAndConfirm(const std::string& path) {
     guitest::Pump(60);
     dlg->m_dlgSelimg.OnOK();
     guitest::Pump(10);
-}
-
-void DialogueTest::Open(const std::string& master) {
-    Start();
-    Type(master);
-    dlg->m_dlgImage.OnSeen();
-    guitest::Pump(30);
-    ASSERT_EQ(dlg->m_state, kStateList);
-}
-
-void DialogueTest::Select(int index) {
-    dlg->m_dlgList.m_listBox->SetSelection(index);
-    dlg->m_dlgList.OnSelectionChange();
-}
-
-std::string DialogueTest::Prompt() const {
-    return std::string(dlg->m_dlgPassword.m_prompt.utf8_str());
-}
-
-void DialogueTest::ExpectAsked(const char* prompt, int state) {
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
-    EXPECT_EQ(Prompt(), prompt);
-    EXPECT_EQ(dlg->m_state, state);
-}
-
-void DialogueTest::ExpectList(int state) {
-    EXPECT_EQ(ShownPanel(), &dlg->m_dlgList);
-    EXPECT_EQ(dlg->m_state, state);
-}
-
-std::vector<std::string> DialogueTest::ListedNames() const {
-    std::vector<std::string> names;
-    const wxListBox* list = dlg->m_dlgList.m_listBox;
-    for (unsigned i = 0; i < list->GetCount(); ++i) {
-        names.emplace_back(list->GetString(i).utf8_str());
-    }
-    return names;
 }
 
 wxWindow* DialogueTest::ShownPanel() const {

@@ -1,5 +1,5 @@
-// Drives the real main window through the vault dialogue: types on its soft keyboard,
-// answers its message boxes and file dialogs, and looks at what it shows.
+// Drives the real main window: types on its soft keyboard, answers its message boxes and
+// file dialogs, and looks at what it shows.
 #pragma once
 
 #include <string>
@@ -34,17 +34,6 @@ protected:
     // Writes a picture file of a colour pattern made from seed.
     std::string WritePicture(const std::string& name, int seed);
 
-    // Opens an existing vault with its master password, answering the picture check.
-    void Open(const std::string& master);
-    // Selects the list entry shown at index.
-    void Select(int index);
-
-    std::string Prompt() const;
-    // The password panel alone is shown, asking with prompt, in state.
-    void ExpectAsked(const char* prompt, int state);
-    // The list alone is shown.
-    void ExpectList(int state = kStateList);
-    std::vector<std::string> ListedNames() const;
     // The one panel shown, or null when none or more than one is.
     wxWindow* ShownPanel() const;
     // The messages shown since the last call.

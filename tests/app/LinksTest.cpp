@@ -121,14 +121,14 @@ TEST_F(LinksTest, WebButtonsOpenTheSameAddressAndHelpTheHelpFileInEveryState) {
 TEST_F(LinksTest, MissingHandlerDoesNothing) {
     FakeOpener opener(false);
     Start();
-    const int state = dlg->m_state;
+    const VaultState state = dlg->Dialogue().State();
     for (int id : {ids::kFaceLink, ids::kSiteLink, ids::kHelpLink}) {
         Click(id);
     }
     guitest::Pump(200);
     EXPECT_TRUE(dlg->IsShown());
     EXPECT_EQ(ShownPanel(), &dlg->m_dlgPassword);
-    EXPECT_EQ(dlg->m_state, state);
+    EXPECT_EQ(dlg->Dialogue().State(), state);
     EXPECT_TRUE(TakeMessages().empty());
     EXPECT_TRUE(opener.Opened().empty());
 }
