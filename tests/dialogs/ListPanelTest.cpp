@@ -5,7 +5,7 @@
 
 #include "dialogs/DiaList.h"
 #include "dialogs/PanelTestSupport.h"
-#include "support/TestVault.h"
+#include "resources/DialogTemplates.h"
 
 using guitest::Rgb;
 using paneltest::HostWindow;
@@ -14,159 +14,134 @@ using paneltest::RecordingHost;
 namespace {
 
 const std::string kMaster = "open4sesame";
+const std::string kBank = "\xD2\xF8\xD0\xD0";  // "银行" in GB18030
 
 class ListPanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        vault.Create(kMaster, 1,
-                     {{"mail", "m&il-pw"}, {"\xD2\xF8\xD0\xD0", "bank-pw"}, {"forum", "f0rum"}});
-        host.m_masterPassword.assign(kMaster);
+        vault.Create(kMaster, 1, {{"mail", "m&il-pw"}, {kBank, "bank-pw"}, {"forum", "f0rum"}});
         panel = new DiaList(host);
-        ASSERT_TRUE(panel->Create(window->get()));
-        window->ShowPanel(panel);
+        ASSERT_TRUE(panel->Create(window.get()));
+        window.ShowPanel(panel);
+        list = dynamic_cast<wxListBox*>(panel->Control(ids::kNameList));
+        ASSERT_NE(list, nullptr);
     }
 
-    std::vector<std::string> Listed() const {
-        std::vector<std::string> names;
-        for (unsigned i = 0; i < panel->m_listBox->GetCount(); ++i) {
-            names.emplace_back(panel->m_listBox->GetString(i).utf8_str());
-        }
-        return names;
-    }
-    std::string NameBox() const { return std::string(panel->m_nameBox->GetValue().utf8_str()); }
-    wxPoint HoldCentre() const { return panel->m_holdRect.GetPosition() + wxPoint(128, 10); }
+    void MoveTo(wxPoint point) { guitest::MoveMouse(panel, point); }
+    wxPoint HoldCentre() const { return panel->HoldRect().GetPosition() + wxPoint(128, 10); }
     wxImage HoldArea() const {
-        return guitest::CaptureClient(panel).GetSubImage(panel->m_holdRect);
+        return guitest::CaptureClient(panel).GetSubImage(panel->HoldRect());
+    }
+    bool Shows(HoldMode mode) {
+        return guitest::PumpUntil([&] { return panel->ShownInHoldArea() == mode; });
     }
 
     testsupport::TestVault vault;
-    RecordingHost host{vault.Directory()};
-    std::unique_ptr<HostWindow> window = std::make_unique<HostWindow>();
-    guitest::MessageBoxes boxes;
+    RecordingHost host{vault, kMaster};
+    HostWindow window;
     DiaList* panel = nullptr;
+    wxListBox* list = nullptr;
 };
 
 }  // namespace
 
-TEST_F(ListPanelTest, RefreshShowsStoredOrderWithTheFirstSelected) {
-    EXPECT_TRUE(Listed().empty());
-    panel->RefreshList();
-    EXPECT_EQ(Listed(), (std::vector<std::string>{"mail", "银行", "forum"}));
-    EXPECT_EQ(panel->m_listBox->GetSelection(), 0);
-    EXPECT_EQ(NameBox(), "mail");
-    EXPECT_EQ(panel->SelectedName(), std::optional<std::string>("mail"));
-
-    panel->m_listBox->SetSelection(1);
-    panel->OnSelectionChange();
-    EXPECT_EQ(NameBox(), "银行");
-    EXPECT_EQ(panel->SelectedName(), std::optional<std::string>("\xD2\xF8\xD0\xD0"));
-    guitest::SaveScreenshot(window->get(), "list-panel");
-
-    // Refreshing again selects the first again.
-    panel->RefreshList();
-    EXPECT_EQ(panel->m_listBox->GetSelection(), 0);
-
-    // With every entry gone the list is empty and the name box keeps its last name.
-    for (const std::string& name : vault.Names(kMaster)) {
-        PasswordEntry entry{};
-        SetFieldText(entry.name, name);
-        vault.store.DeleteEntry(vault.Directory(), kMaster, entry);
-    }
-    panel->RefreshList();
-    EXPECT_TRUE(Listed().empty());
-    EXPECT_EQ(NameBox(), "mail");
-    EXPECT_EQ(panel->SelectedName(), std::nullopt);
-}
-
 TEST_F(ListPanelTest, NamesThatAreNotValidTextAreHandedOnByteForByte) {
     const std::string scrambled = "\xFF\xFFz\x81";
-    vault.store.AddEntry(vault.Directory(), kMaster, MakePasswordEntry(scrambled, "x"));
-    panel->RefreshList();
-    ASSERT_EQ(panel->m_listBox->GetCount(), 4u);
-    EXPECT_EQ(Listed()[3], "\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD");
-    panel->m_listBox->SetSelection(3);
+    const auto nameBox = [&] {
+        return std::string(panel->Control(ids::kSelectedNameBox)->GetLabel().utf8_str());
+    };
+    panel->ShowNames({"mail", kBank, scrambled});
+    ASSERT_EQ(list->GetCount(), 3u);
+    EXPECT_EQ(list->GetString(1).utf8_str(), std::string("银行"));
+    EXPECT_EQ(list->GetString(2).utf8_str(), std::string("\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD"));
+    EXPECT_EQ(list->GetSelection(), 0);
+    EXPECT_EQ(nameBox(), "mail");
+    guitest::SaveScreenshot(window.get(), "list-panel");
+
+    list->SetSelection(2);
+    panel->OnSelectionChange();
     EXPECT_EQ(panel->SelectedName(), std::optional<std::string>(scrambled));
+    EXPECT_EQ(nameBox(), "\xEF\xBF\xBD\xEF\xBF\xBDz\xEF\xBF\xBD");
+    list->SetSelection(1);
+    EXPECT_EQ(panel->SelectedName(), std::optional<std::string>(kBank));
+
+    // Listed again, the first is selected again; with no names nothing is.
+    panel->ShowNames({"forum", kBank});
+    EXPECT_EQ(panel->SelectedName(), std::optional<std::string>("forum"));
+    panel->ShowNames({});
+    EXPECT_EQ(list->GetCount(), 0u);
+    EXPECT_EQ(panel->SelectedName(), std::nullopt);
 }
 
 TEST_F(ListPanelTest, HoldAreaFollowsPressReleaseTicksAndSelection) {
     EXPECT_TRUE(panel->HoldWatch().IsRunning());
     EXPECT_EQ(panel->HoldWatch().GetInterval(), 256);
     panel->HoldWatch().Stop();  // the ticks come from the test here
-    EXPECT_GE(panel->m_holdX, 0);
-    EXPECT_LE(panel->m_holdX, 63);
-    EXPECT_GE(panel->m_holdY, 0);
-    EXPECT_LE(panel->m_holdY, 29);
-    EXPECT_EQ(panel->m_holdRect, wxRect(panel->m_holdX, panel->m_holdY, 256, 20));
+    const wxRect hold = panel->HoldRect();
+    EXPECT_TRUE(wxRect(0, 0, 64 + 255, 30 + 19).Contains(hold));
+    EXPECT_EQ(hold.GetSize(), wxSize(256, 20));
 
-    // Nothing selected: ticks keep it blank, a press inside shows nothing.
-    guitest::MoveMouse(panel, HoldCentre());
+    // Nothing selected: ticks keep the area blank and a press reads no password.
+    MoveTo(HoldCentre());
     panel->OnTimer();
-    EXPECT_EQ(panel->m_holdMode, kHoldBlank);
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldBlank);
     panel->OnLButtonDown();
-    EXPECT_EQ(panel->m_holdMode, kHoldPassword);
-    EXPECT_TRUE(panel->m_holding);
     guitest::Pump(100);
     panel->OnLButtonUp();
-
-    panel->RefreshList();
-    panel->m_holdMode = kHoldBlank;
     panel->OnTimer();
-    EXPECT_EQ(panel->m_holdMode, kHoldHint);
-    EXPECT_FALSE(panel->m_holding);
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldBlank);
+    EXPECT_TRUE(host.reads.empty());
 
-    // Press inside: the password; pressing again while holding changes nothing.
+    // With a selection the next tick shows the hint; a press inside shows the password,
+    // also when pressed again and at the next tick while the pointer stays inside.
+    panel->ShowNames(vault.Names(kMaster));
+    panel->OnTimer();
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldHint);
     panel->OnLButtonDown();
-    EXPECT_EQ(panel->m_holdMode, kHoldPassword);
-    EXPECT_TRUE(panel->m_holding);
-    panel->m_holdMode = kHoldHint;  // a press while holding keeps whatever is shown
     panel->OnLButtonDown();
-    EXPECT_EQ(panel->m_holdMode, kHoldHint);
-    panel->m_holdMode = kHoldPassword;
-    panel->OnTimer();  // pointer still inside
-    EXPECT_EQ(panel->m_holdMode, kHoldPassword);
-    EXPECT_TRUE(panel->m_holding);
+    panel->OnTimer();
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldPassword);
 
     // Dragged out with the button down: blank at the next tick, the hint at the one after.
-    guitest::MoveMouse(panel, panel->m_holdRect.GetBottomRight() + wxPoint(1, 1));
+    MoveTo(hold.GetBottomRight() + wxPoint(1, 1));
     panel->OnTimer();
-    EXPECT_EQ(panel->m_holdMode, kHoldBlank);
-    EXPECT_FALSE(panel->m_holding);
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldBlank);
     panel->OnTimer();
-    EXPECT_EQ(panel->m_holdMode, kHoldHint);
-
-    // A press outside the area changes nothing; a release anywhere shows the hint.
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldHint);
+    // A press outside changes nothing; a release anywhere shows the hint.
     panel->OnLButtonDown();
-    EXPECT_EQ(panel->m_holdMode, kHoldHint);
-    EXPECT_FALSE(panel->m_holding);
-    panel->m_holdMode = kHoldPassword;
+    panel->OnTimer();
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldHint);
+    MoveTo(hold.GetTopLeft());  // the left and top edges are inside
+    panel->OnLButtonDown();
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldPassword);
+    MoveTo(wxPoint(hold.GetRight() + 1, hold.y + 5));  // the right and bottom ones are not
     panel->OnLButtonUp();
-    EXPECT_EQ(panel->m_holdMode, kHoldHint);
-
-    // Right and bottom edges are outside the area, left and top inside.
-    guitest::MoveMouse(panel, panel->m_holdRect.GetTopLeft());
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldHint);
     panel->OnLButtonDown();
-    EXPECT_TRUE(panel->m_holding);
-    panel->OnLButtonUp();
-    guitest::MoveMouse(panel, wxPoint(panel->m_holdRect.GetRight() + 1, panel->m_holdY + 5));
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldHint);
+    MoveTo(wxPoint(hold.x + 5, hold.GetBottom() + 1));
     panel->OnLButtonDown();
-    EXPECT_FALSE(panel->m_holding);
+    EXPECT_EQ(panel->ShownInHoldArea(), kHoldHint);
 }
 
 TEST_F(ListPanelTest, HeldPasswordShowsOnlyWhilePressedThroughTheXServer) {
-    panel->RefreshList();
-    guitest::MoveMouse(panel, wxPoint(420, 190));
-    ASSERT_TRUE(guitest::PumpUntil([&] { return panel->m_holdMode == kHoldHint; }));
+    panel->ShowNames(vault.Names(kMaster));
+    list->SetSelection(1);
+    MoveTo(wxPoint(420, 190));
+    ASSERT_TRUE(Shows(kHoldHint));
     guitest::Pump(100);
     const wxImage hint = HoldArea();
     const Rgb background = guitest::PixelAt(guitest::CaptureClient(panel), 420, 190);
     EXPECT_EQ(guitest::PixelAt(hint, 0, 0), (Rgb{160, 160, 160}));  // etched frame
+    EXPECT_TRUE(host.reads.empty());
 
-    guitest::MoveMouse(panel, HoldCentre());
+    MoveTo(HoldCentre());
     guitest::PressLeft();
-    ASSERT_TRUE(guitest::PumpUntil([&] { return panel->m_holdMode == kHoldPassword; }));
+    ASSERT_TRUE(Shows(kHoldPassword));
     guitest::Pump(100);
     const wxImage held = HoldArea();
-    guitest::SaveScreenshot(window->get(), "list-panel-holding");
+    guitest::SaveScreenshot(window.get(), "list-panel-holding");
     EXPECT_EQ(guitest::PixelAt(held, 0, 0), (Rgb{160, 160, 160}));
     int differing = 0;
     for (int y = 0; y < held.GetHeight(); ++y) {
@@ -175,16 +150,17 @@ TEST_F(ListPanelTest, HeldPasswordShowsOnlyWhilePressedThroughTheXServer) {
         }
     }
     EXPECT_GT(differing, 30);  // the password replaced the hint
+    ASSERT_FALSE(host.reads.empty());
+    EXPECT_EQ(host.reads.back(), kBank);
 
     guitest::ReleaseLeft();
-    ASSERT_TRUE(guitest::PumpUntil([&] { return panel->m_holdMode == kHoldHint; }));
-    EXPECT_FALSE(panel->m_holding);
+    ASSERT_TRUE(Shows(kHoldHint));
 
     // Pressed again, then dragged out with the button down: blank within a tick or two.
     guitest::PressLeft();
-    ASSERT_TRUE(guitest::PumpUntil([&] { return panel->m_holdMode == kHoldPassword; }));
-    guitest::MoveMouse(panel, wxPoint(420, 190));
-    ASSERT_TRUE(guitest::PumpUntil([&] { return panel->m_holdMode == kHoldBlank; }));
+    ASSERT_TRUE(Shows(kHoldPassword));
+    MoveTo(wxPoint(420, 190));
+    ASSERT_TRUE(Shows(kHoldBlank));
     guitest::Pump(60);
     const wxImage blank = HoldArea();
     EXPECT_EQ(guitest::PixelAt(blank, 0, 0), background);

@@ -1,5 +1,5 @@
 // A stand-in for the main window in the panel tests: a real top-level window of the main
-// window's size that records every step the panels ask for.
+// window's size, and a receiver that records everything the panels report.
 #pragma once
 
 #include <string>
@@ -7,32 +7,46 @@
 
 #include <wx/dialog.h>
 
-#include "dialogs/VaultDialogHost.h"
+#include "dialogs/VaultDialogueEvents.h"
 #include "support/GuiTest.h"
+#include "support/TestVault.h"
+#include "vault/PasswordEntry.h"
 
 namespace paneltest {
 
-class RecordingHost : public VaultDialogHost {
+// Records the panels' events; the list panel's reads are served from vault, opened with
+// master (no vault: every read finds nothing).
+class RecordingHost : public VaultDialogueEvents {
 public:
-    explicit RecordingHost(std::string directory = "/nonexistent/")
-        : VaultDialogHost(std::move(directory)) {}
+    RecordingHost() = default;
+    RecordingHost(testsupport::TestVault& vault, std::string master)
+        : m_vault(&vault), m_master(std::move(master)) {}
 
-    void OnVaultStep() override {
-        steps.push_back(Step{m_state, std::string(m_enteredPassword.view()), m_pictureSeen,
-                             m_enteredName, m_listAction});
+    void OnPasswordTyped(Ombrix::SecretString text) override {
+        passwords.emplace_back(text.view());
     }
-    void OnOK() override { ++oks; }
+    void OnPictureChecked(bool seen) override { checks.push_back(seen); }
+    void OnPictureChosen(const Ombrix::Data<unsigned char>& pixels) override {
+        pictures.emplace_back(pixels.m_pBuffer, pixels.m_pBuffer + pixels.m_nLength);
+    }
+    void OnNameTyped(std::string name) override { names.push_back(std::move(name)); }
+    void OnListButton(ListButton button) override { buttons.push_back(button); }
+    bool ReadEntry(const std::string& name, PasswordEntry& entry) override {
+        reads.push_back(name);
+        return m_vault != nullptr &&
+               m_vault->store.GetEntry(m_vault->Directory(), m_master, name, entry);
+    }
 
-    // What the host held when a panel asked for a step.
-    struct Step {
-        int state;
-        std::string enteredPassword;
-        bool pictureSeen;
-        std::string enteredName;
-        int listAction;
-    };
-    std::vector<Step> steps;
-    int oks = 0;
+    std::vector<std::string> passwords;
+    std::vector<bool> checks;
+    std::vector<std::vector<unsigned char>> pictures;
+    std::vector<std::string> names;
+    std::vector<ListButton> buttons;
+    std::vector<std::string> reads;
+
+private:
+    testsupport::TestVault* m_vault = nullptr;
+    std::string m_master;
 };
 
 // A shown top-level window with the main window's client size, destroyed with the object.

@@ -15,15 +15,16 @@ using paneltest::RecordingHost;
 namespace {
 
 constexpr int kSide = 128;
-constexpr int kBlockBytes = kSide * kSide * 3;
+constexpr size_t kBlockBytes = kSide * kSide * 3;
 
-Rgb BlockPixel(const Ombrix::Data<unsigned char>& block, int x, int y) {
-    const unsigned char* p = block.m_pBuffer + (y * kSide + x) * 3;
+Rgb BlockPixel(const std::vector<unsigned char>& block, int x, int y) {
+    const unsigned char* p = block.data() + (y * kSide + x) * 3;
     return Rgb{p[2], p[1], p[0]};
 }
 
-// Pixels of the top-left 128 by 128 of the screen capture that differ from the block.
-int DifferencesFromBlock(const wxImage& shown, const Ombrix::Data<unsigned char>& block) {
+// Pixels of the top-left 128 by 128 of the panel on screen that differ from the block.
+int DifferencesFromBlock(const wxWindow* panel, const std::vector<unsigned char>& block) {
+    const wxImage shown = guitest::CaptureClient(panel);
     int differences = 0;
     for (int y = 0; y < kSide; ++y) {
         for (int x = 0; x < kSide; ++x) {
@@ -33,8 +34,12 @@ int DifferencesFromBlock(const wxImage& shown, const Ombrix::Data<unsigned char>
     return differences;
 }
 
-std::string Utf8(const char* text) {
-    return text;
+// The picture's corners show the panel's own colour.
+bool PictureAreaBlank(const wxWindow* panel) {
+    const wxImage shown = guitest::CaptureClient(panel);
+    const Rgb background = guitest::PixelAt(shown, 200, 190);
+    return guitest::PixelAt(shown, 0, 0) == background &&
+           guitest::PixelAt(shown, kSide - 1, kSide - 1) == background;
 }
 
 class PictureChoiceTest : public ::testing::Test {
@@ -42,8 +47,7 @@ protected:
     void SetUp() override {
         panel = new DiaSelimg(host);
         ASSERT_TRUE(panel->Create(window.get()));
-        panel->m_prompt = wxString::FromUTF8(texts::kChoosePictureInstructions);
-        panel->TransferDataToWindow();
+        panel->Ask(wxString::FromUTF8(texts::kChoosePictureInstructions));
         window.ShowPanel(panel);
         // Top-left quarter pure red, the rest a pattern of many colours.
         guitest::WritePicture(good, 64, 48, [](int x, int y) {
@@ -55,6 +59,10 @@ protected:
     void Choose(std::optional<std::string> path) {
         files.Choose(std::move(path));
         panel->OnChoosePicture();
+        guitest::Pump(150);
+    }
+    void Repaint() {
+        panel->Refresh();
         guitest::Pump(150);
     }
 
@@ -71,69 +79,66 @@ protected:
 }  // namespace
 
 TEST_F(PictureChoiceTest, ChosenPictureIsShownAndTheBlockIsWhatIsShown) {
-    // The block is filled at once, before any repaint: confirming at once stores no
-    // undefined bytes.
+    // Confirmed at once, before any repaint, the block is already the whole picture.
     files.Choose(good);
     panel->OnChoosePicture();
-    ASSERT_EQ(panel->m_pixels.m_nLength, kBlockBytes);
-    EXPECT_EQ(BlockPixel(panel->m_pixels, 0, 0), (Rgb{255, 0, 0}));
-    EXPECT_EQ(BlockPixel(panel->m_pixels, 127, 127), (Rgb{252, 235, 145}));  // source 63,47
-    guitest::Pump(150);
+    panel->OnOK();
+    ASSERT_EQ(host.pictures.size(), 1u);
+    const std::vector<unsigned char> block = host.pictures[0];
+    ASSERT_EQ(block.size(), kBlockBytes);
+    EXPECT_EQ(BlockPixel(block, 0, 0), (Rgb{255, 0, 0}));
+    EXPECT_EQ(BlockPixel(block, 127, 127), (Rgb{252, 235, 145}));  // source 63,47
     EXPECT_EQ(files.Asked(), 1);
     EXPECT_EQ(files.Wildcard(),
               platform::TranslateFileFilter(wxString::FromUTF8(texts::kPictureFileFilter)));
-    EXPECT_EQ(panel->m_path, wxString::FromUTF8(good));
-    EXPECT_EQ(panel->m_width, kSide);
-    EXPECT_EQ(panel->m_height, kSide);
-    ASSERT_EQ(panel->m_pixels.m_nLength, kBlockBytes);
-    EXPECT_EQ(panel->m_pixels.m_pBuffer[0], 0);
-    EXPECT_EQ(panel->m_pixels.m_pBuffer[1], 0);
-    EXPECT_EQ(panel->m_pixels.m_pBuffer[2], 255);
-    EXPECT_EQ(DifferencesFromBlock(guitest::CaptureClient(panel), panel->m_pixels), 0);
+    guitest::Pump(150);
+    EXPECT_EQ(DifferencesFromBlock(panel, block), 0);
     EXPECT_TRUE(boxes.Shown().empty());
     guitest::SaveScreenshot(window.get(), "picture-selection");
 
-    panel->OnOK();
-    ASSERT_EQ(host.steps.size(), 1u);
-    EXPECT_TRUE(host.steps[0].pictureSeen);
-
-    // Repaints draw the picture as it was chosen, without reading the file again.
+    // Repaints and confirmations use the picture as it was chosen, without reading the file
+    // again.
     guitest::WritePicture(good, 64, 48, [](int, int) { return Rgb{0, 0, 255}; });
-    panel->Refresh();
-    guitest::Pump(150);
-    EXPECT_EQ(BlockPixel(panel->m_pixels, 0, 0), (Rgb{255, 0, 0}));
-    EXPECT_EQ(DifferencesFromBlock(guitest::CaptureClient(panel), panel->m_pixels), 0);
+    Repaint();
+    EXPECT_EQ(DifferencesFromBlock(panel, block), 0);
+    panel->OnOK();
+    ASSERT_EQ(host.pictures.size(), 2u);
+    EXPECT_EQ(host.pictures[1], block);
 }
 
 TEST_F(PictureChoiceTest, NothingChosenCancelledOrUnreadableIsRefused) {
-    panel->OnOK();
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{Utf8(texts::kNoPictureChosen)});
+    const auto refusedWith = [&](const char* text) {
+        boxes.Clear();
+        const size_t chosen = host.pictures.size();
+        panel->OnOK();
+        return boxes.Texts() == std::vector<std::string>{text} && host.pictures.size() == chosen;
+    };
+    EXPECT_TRUE(refusedWith(texts::kNoPictureChosen));
     EXPECT_EQ(boxes.Shown()[0].caption, "ferrocask");
-    Choose(std::nullopt);  // cancelled
-    EXPECT_TRUE(panel->m_path.empty());
-    EXPECT_EQ(panel->m_pixels.m_nLength, 0);
+    Choose(std::nullopt);
+    EXPECT_TRUE(refusedWith(texts::kNoPictureChosen));
 
+    // Cancelling a second choice keeps the first.
     Choose(good);
-    const std::vector<unsigned char> first(panel->m_pixels.m_pBuffer,
-                                           panel->m_pixels.m_pBuffer + kBlockBytes);
-    Choose(std::nullopt);  // cancelling keeps the picture
-    EXPECT_EQ(panel->m_path, wxString::FromUTF8(good));
+    Choose(std::nullopt);
+    panel->OnOK();
+    ASSERT_EQ(host.pictures.size(), 1u);
+    EXPECT_EQ(DifferencesFromBlock(panel, host.pictures[0]), 0);
 
+    // A file that cannot be decoded is said so at once and on confirming; nothing is drawn.
     boxes.Clear();
     Choose(bad);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{Utf8(texts::kPictureCannotBeImported)});
-    EXPECT_EQ(panel->m_path, wxString::FromUTF8(bad));
-    ASSERT_EQ(panel->m_pixels.m_nLength, kBlockBytes);
-    EXPECT_TRUE(std::equal(first.begin(), first.end(), panel->m_pixels.m_pBuffer));
-    // The failed path is what the confirmation looks at.
-    panel->OnOK();
-    EXPECT_EQ(boxes.Texts().size(), 2u);
-    EXPECT_EQ(boxes.Texts()[1], Utf8(texts::kPictureCannotBeImported));
-    EXPECT_TRUE(host.steps.empty());
-    // A repaint now draws nothing and keeps the block.
-    panel->Refresh();
+    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{texts::kPictureCannotBeImported});
+    EXPECT_TRUE(refusedWith(texts::kPictureCannotBeImported));
+    Repaint();
+    EXPECT_TRUE(PictureAreaBlank(panel));
+
+    // Asked again (for the next master password), nothing is chosen and nothing shown.
+    Choose(good);
+    panel->Ask(wxString::FromUTF8(texts::kChoosePictureInstructions));
     guitest::Pump(150);
-    EXPECT_TRUE(std::equal(first.begin(), first.end(), panel->m_pixels.m_pBuffer));
+    EXPECT_TRUE(PictureAreaBlank(panel));
+    EXPECT_TRUE(refusedWith(texts::kNoPictureChosen));
 }
 
 namespace {
@@ -143,8 +148,12 @@ protected:
     void SetUp() override {
         panel = new DiaImage(host);
         ASSERT_TRUE(panel->Create(window.get()));
-        panel->m_prompt = wxString::FromUTF8(texts::kPictureNotSeenAdvice);
-        panel->TransferDataToWindow();
+        window.ShowPanel(panel);
+    }
+    void Show(const unsigned char* pixels, int width, int height) {
+        panel->ShowPicture(wxString::FromUTF8(texts::kPictureNotSeenAdvice), pixels, width,
+                           height);
+        guitest::Pump(150);
     }
 
     RecordingHost host;
@@ -155,40 +164,29 @@ protected:
 }  // namespace
 
 TEST_F(PictureCheckTest, BlockIsDrawnPixelForPixelAtTheTopLeft) {
-    panel->m_width = kSide;
-    panel->m_height = kSide;
+    std::vector<unsigned char> block;
     for (int i = 0; i < kSide * kSide; ++i) {
-        const unsigned char bgr[3] = {static_cast<unsigned char>(i % 256),
-                                      static_cast<unsigned char>(i / 128 * 2),
-                                      static_cast<unsigned char>(255 - i % 200)};
-        panel->m_pixels.Append(bgr, 3);
+        block.insert(block.end(), {static_cast<unsigned char>(i % 256),
+                                   static_cast<unsigned char>(i / 128 * 2),
+                                   static_cast<unsigned char>(255 - i % 200)});
     }
-    window.ShowPanel(panel);
-    EXPECT_EQ(DifferencesFromBlock(guitest::CaptureClient(panel), panel->m_pixels), 0);
+    Show(block.data(), kSide, kSide);
+    EXPECT_EQ(DifferencesFromBlock(panel, block), 0);
     guitest::SaveScreenshot(window.get(), "picture-check");
+    // Shown again without pixels: the earlier picture goes.
+    Show(nullptr, kSide, kSide);
+    EXPECT_TRUE(PictureAreaBlank(panel));
 }
 
-TEST_F(PictureCheckTest, EmptyOrShortBlockDrawsNothingAndButtonsStillAnswer) {
-    window.ShowPanel(panel);
-    const wxImage blank = guitest::CaptureClient(panel);
-    const Rgb background = guitest::PixelAt(blank, 200, 190);
-    EXPECT_EQ(guitest::PixelAt(blank, 0, 0), background);
-    EXPECT_EQ(guitest::PixelAt(blank, 127, 127), background);
-
-    // A block shorter than its size says is not drawn (nor read past its end).
-    panel->m_width = kSide;
-    panel->m_height = kSide;
-    const unsigned char red[3] = {0, 0, 255};
-    panel->m_pixels.Append(red, 3);
-    panel->Refresh();
-    guitest::Pump(150);
-    EXPECT_EQ(guitest::PixelAt(guitest::CaptureClient(panel), 0, 0), background);
+TEST_F(PictureCheckTest, NoOrOversizedPictureDrawsNothingAndButtonsStillAnswer) {
+    EXPECT_TRUE(PictureAreaBlank(panel));
+    const std::vector<unsigned char> wide(2000 * 3, 0);  // one black row wider than the screen
+    Show(wide.data(), 2000, 1);
+    EXPECT_TRUE(PictureAreaBlank(panel));
 
     guitest::ClickAt(panel, panel->Control(ids::kCancel)->GetRect().GetPosition() + wxPoint(10, 8));
-    ASSERT_TRUE(guitest::PumpUntil([&] { return host.steps.size() == 1; }));
-    EXPECT_FALSE(host.steps[0].pictureSeen);
-    host.m_pictureSeen = false;
+    ASSERT_TRUE(guitest::PumpUntil([&] { return host.checks.size() == 1; }));
     guitest::ClickAt(panel, panel->Control(ids::kOk)->GetRect().GetPosition() + wxPoint(10, 8));
-    ASSERT_TRUE(guitest::PumpUntil([&] { return host.steps.size() == 2; }));
-    EXPECT_TRUE(host.steps[1].pictureSeen);
+    ASSERT_TRUE(guitest::PumpUntil([&] { return host.checks.size() == 2; }));
+    EXPECT_EQ(host.checks, (std::vector<bool>{false, true}));
 }
