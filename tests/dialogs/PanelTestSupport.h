@@ -1,27 +1,23 @@
-// A stand-in for the main window in the panel tests: a real top-level window of the main
-// window's size, and a receiver that records everything the panels report.
+// The panel tests' stand-in for the main window: a receiver that records everything the
+// panels report, and a real top-level window of the main window's size to show them in.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <wx/dialog.h>
 
 #include "dialogs/VaultDialogueEvents.h"
 #include "support/GuiTest.h"
 #include "support/TestVault.h"
-#include "vault/PasswordEntry.h"
 
 namespace paneltest {
 
-// Records the panels' events; the list panel's reads are served from vault, opened with
-// master (no vault: every read finds nothing).
+// Records the panels' events; entries are read from vault, opened with master.
 class RecordingHost : public VaultDialogueEvents {
 public:
-    RecordingHost() = default;
-    RecordingHost(testsupport::TestVault& vault, std::string master)
-        : m_vault(&vault), m_master(std::move(master)) {}
-
     void OnPasswordTyped(Ombrix::SecretString text) override {
         passwords.emplace_back(text.view());
     }
@@ -33,47 +29,50 @@ public:
     void OnListButton(ListButton button) override { buttons.push_back(button); }
     bool ReadEntry(const std::string& name, PasswordEntry& entry) override {
         reads.push_back(name);
-        return m_vault != nullptr &&
-               m_vault->store.GetEntry(m_vault->Directory(), m_master, name, entry);
+        return vault.store.GetEntry(vault.Directory(), master, name, entry);
     }
 
-    std::vector<std::string> passwords;
+    testsupport::TestVault vault;
+    const std::string master = "open4sesame";
+    std::vector<std::string> passwords, names, reads;
     std::vector<bool> checks;
     std::vector<std::vector<unsigned char>> pictures;
-    std::vector<std::string> names;
     std::vector<ListButton> buttons;
-    std::vector<std::string> reads;
-
-private:
-    testsupport::TestVault* m_vault = nullptr;
-    std::string m_master;
 };
 
-// A shown top-level window with the main window's client size, destroyed with the object.
-class HostWindow {
-public:
-    HostWindow() : m_window(new wxDialog(nullptr, wxID_ANY, "ferrocask test")) {
-        m_window->SetClientSize(482, 315);
-        m_window->Move(100, 100);
-    }
-    ~HostWindow() { delete m_window; }
-    HostWindow(const HostWindow&) = delete;
-    HostWindow& operator=(const HostWindow&) = delete;
-
-    wxDialog* get() const { return m_window; }
-
-    // Lays panel over the window's upper part and shows both, waiting for the first paint.
-    void ShowPanel(wxWindow* panel) {
+// A Panel laid over the upper part of a shown window with the main window's client size.
+template <class Panel>
+class PanelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window->SetClientSize(482, 315);
+        window->Move(100, 100);
+        panel = new Panel(host);
+        ASSERT_TRUE(panel->Create(window.get()));
         panel->SetSize(wxRect(0, 0, 482, 215));
-        m_window->Show();
+        window->Show();
         guitest::PaintCounter paints(panel);
         panel->Show();
         guitest::PumpUntil([&] { return paints.Count() > 0; });
         guitest::Pump(30);
     }
 
-private:
-    wxDialog* m_window;
+    RecordingHost host;
+    std::unique_ptr<wxDialog> window =
+        std::make_unique<wxDialog>(nullptr, wxID_ANY, "ferrocask test");
+    Panel* panel = nullptr;  // owned by window
 };
+
+// Pixels that differ between two captures of the same size, outside ignored.
+inline int Differences(const wxImage& a, const wxImage& b, const wxRect& ignored = wxRect()) {
+    int differences = 0;
+    for (int y = 0; y < a.GetHeight(); ++y) {
+        for (int x = 0; x < a.GetWidth(); ++x) {
+            differences += !ignored.Contains(x, y) &&
+                           !(guitest::PixelAt(a, x, y) == guitest::PixelAt(b, x, y));
+        }
+    }
+    return differences;
+}
 
 }  // namespace paneltest
