@@ -74,6 +74,12 @@ TEST_F(PictureChoiceTest, ChosenPictureIsShownAndTheBlockIsWhatIsShown) {
     panel->Refresh();
     guitest::Pump(150);
     EXPECT_EQ(DifferencesFromBlock(panel, block.data()), 0);
+
+    // Asked again (the next change of the master password), nothing is chosen or shown.
+    panel->Ask("again");
+    guitest::Pump(150);
+    EXPECT_TRUE(PictureAreaBlank(panel));
+    EXPECT_TRUE(RefusedWith(texts::kNoPictureChosen));
 }
 
 TEST_F(PictureChoiceTest, NothingChosenCancelledOrUnreadableIsRefused) {
