@@ -134,17 +134,14 @@ TEST_F(KeyOffsetToolTest, AWrongPasswordFitsNoOffset) {
 
 // Exit code 2 for a wrong command line, a file that is no vault, and no password at all.
 TEST_F(KeyOffsetToolTest, RefusesWhatIsNoVaultOrNoPassword) {
-    const std::string notDatabase = dir.File("text.db");
-    testsupport::WriteFile(notDatabase, std::string(8192, 'x'));
-    const std::string noPicture = dir.File("other.db");
-    vaulttest::WriteRecords(noPicture, {{"pass", std::string(192, 'p')}});
+    testsupport::WriteFile(dir.File("text.db"), std::string(8192, 'x'));
+    vaulttest::WriteRecords(dir.File("other.db"), {{"pass", std::string(192, 'p')}});
     const std::string vault = Vault(kEight, 0, {"mail"});
-
     EXPECT_EQ(RunTool(std::vector<std::string>{}, kEight + "\n").exitCode, 2);
     EXPECT_EQ(RunTool({vault, vault}, kEight + "\n").exitCode, 2);
     EXPECT_EQ(RunTool(dir.File("missing.db"), kEight).exitCode, 2);
-    EXPECT_EQ(RunTool(notDatabase, kEight).exitCode, 2);
-    EXPECT_EQ(RunTool(noPicture, kEight).exitCode, 2);
+    EXPECT_EQ(RunTool(dir.File("text.db"), kEight).exitCode, 2);   // no database
+    EXPECT_EQ(RunTool(dir.File("other.db"), kEight).exitCode, 2);  // no picture
     EXPECT_EQ(RunTool(std::vector<std::string>{vault}, "").exitCode, 2);
 }
 

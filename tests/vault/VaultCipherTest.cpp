@@ -1,13 +1,10 @@
 #include "vault/VaultCipher.h"
 
-#include <gtest/gtest.h>
-
 #include <cryptopp/aes.h>
 #include <cryptopp/modes.h>
+#include <gtest/gtest.h>
 
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace {
 

@@ -36,6 +36,15 @@ inline void MakePicture(Ombrix::Data<unsigned char>& picture, int seed,
     }
 }
 
+// prefix0, prefix1, ... up to count - 1.
+inline std::vector<std::string> Numbered(const std::string& prefix, int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        names.push_back(prefix + std::to_string(i));
+    }
+    return names;
+}
+
 inline std::string AsBytes(const unsigned char* data, int length = kPictureBytes) {
     return data == nullptr ? "" : std::string(reinterpret_cast<const char*>(data), length);
 }
