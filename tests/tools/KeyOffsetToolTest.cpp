@@ -1,9 +1,6 @@
 // The key offset tool, run as a program on vaults made under other builds' offsets.
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include "support/ChildProcess.h"
+#include "vault/VaultCipher.h"
 #include "vault/VaultTestSupport.h"
 
 namespace {
@@ -17,32 +14,17 @@ const int kOffsets[] = {0, 61, 200, 255};
 
 struct ToolRun {
     int exitCode = -1;
-    std::string output;  // standard output and, after it, standard error
+    std::string output;  // standard output and standard error
 };
 
-// Runs the tool with args and input as its standard input (a pipe, so no terminal).
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& input) {
+// Runs the tool with args and input as its standard input (a file, so no terminal).
+ToolRun RunTool(std::vector<std::string> args, const std::string& input) {
     testsupport::TempDir scratch;
-    int ends[2];
-    EXPECT_EQ(::pipe(ends), 0);
-    EXPECT_EQ(::write(ends[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    ::close(ends[1]);
-    const int savedStdin = ::dup(STDIN_FILENO);
-    ::dup2(ends[0], STDIN_FILENO);
-    ::close(ends[0]);
-    std::vector<std::string> argv{KEYOFFSET_TOOL};
-    argv.insert(argv.end(), args.begin(), args.end());
-    testsupport::ChildProcess tool(argv, scratch.File("stderr"));
-    ::dup2(savedStdin, STDIN_FILENO);
-    ::close(savedStdin);
-
-    const int status = tool.Wait();
+    testsupport::WriteFile(scratch.File("input"), input);
+    args.insert(args.begin(), {"sh", "-c", "in=$1; shift; exec \"$0\" \"$@\" <\"$in\" 2>&1",
+                               KEYOFFSET_TOOL, scratch.File("input")});
     ToolRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    for (const std::string& line : tool.RemainingLines()) {
-        run.output += line + "\n";
-    }
-    run.output += testsupport::ReadFile(scratch.File("stderr"));
+    run.exitCode = testsupport::RunCommand(args, &run.output);
     return run;
 }
 
@@ -69,29 +51,6 @@ std::string SmoothPicture() {
     return picture;
 }
 
-std::string Encrypted(std::string bytes, const std::string& password, int offset) {
-    EXPECT_TRUE(EncryptVaultBuffer(password, reinterpret_cast<unsigned char*>(bytes.data()),
-                                   static_cast<int>(bytes.size()),
-                                   static_cast<unsigned char>(offset)));
-    return bytes;
-}
-
-// A vault file as a build with the given offset writes it: the picture and, when there are
-// names, one entry for each.
-void MakeVaultAt(const std::string& path, const std::string& password, int offset,
-                 const std::vector<std::string>& names) {
-    Records records{{"main", Encrypted(SmoothPicture(), password, offset)}};
-    if (!names.empty()) {
-        std::string entries;
-        for (const std::string& name : names) {
-            const PasswordEntry entry = MakePasswordEntry(name, "pw-" + name);
-            entries.append(reinterpret_cast<const char*>(&entry), sizeof entry);
-        }
-        records["pass"] = Encrypted(entries, password, offset);
-    }
-    vaulttest::WriteRecords(path, records);
-}
-
 std::string Commands(int offset) {
     const std::string n = std::to_string(offset);
     return "  make run FERROCASK_KEY_OFFSET=" + n +
@@ -100,10 +59,27 @@ std::string Commands(int offset) {
 
 class KeyOffsetToolTest : public ::testing::Test {
 protected:
+    // A vault file as a build with the given offset writes it: the picture and, when there
+    // are names, one entry for each.
     std::string Vault(const std::string& password, int offset,
                       const std::vector<std::string>& names) {
+        const auto encrypted = [&](std::string bytes) {
+            EXPECT_TRUE(EncryptVaultBuffer(password, reinterpret_cast<unsigned char*>(bytes.data()),
+                                           static_cast<int>(bytes.size()),
+                                           static_cast<unsigned char>(offset)));
+            return bytes;
+        };
+        Records records{{"main", encrypted(SmoothPicture())}};
+        std::string entries;
+        for (const std::string& name : names) {
+            const PasswordEntry entry = MakePasswordEntry(name, "pw-" + name);
+            entries.append(reinterpret_cast<const char*>(&entry), sizeof entry);
+        }
+        if (!names.empty()) {
+            records["pass"] = encrypted(entries);
+        }
         const std::string path = dir.File("vault" + std::to_string(++made) + ".db");
-        MakeVaultAt(path, password, offset, names);
+        vaulttest::WriteRecords(path, records);
         return path;
     }
 
@@ -111,106 +87,87 @@ protected:
     int made = 0;
 };
 
+// The run ended with exitCode and its output says each of `said` and none of `unsaid`.
+void ExpectRun(const ToolRun& run, int exitCode, const std::vector<std::string>& said,
+               const std::vector<std::string>& unsaid = {}) {
+    EXPECT_EQ(run.exitCode, exitCode) << run.output;
+    for (const std::string& text : said) {
+        EXPECT_NE(run.output.find(text), std::string::npos) << text << " not in:\n" << run.output;
+    }
+    for (const std::string& text : unsaid) {
+        EXPECT_EQ(run.output.find(text), std::string::npos) << text << " in:\n" << run.output;
+    }
+}
+
 TEST_F(KeyOffsetToolTest, FindsEveryOffsetByTheEntriesAndByThePicture) {
     for (const std::string& password : {kEight, kFifteen}) {
         for (int offset : kOffsets) {
-            for (bool withEntries : {true, false}) {
-                SCOPED_TRACE(password + " at offset " + std::to_string(offset) +
-                             (withEntries ? " with entries" : " without entries"));
-                const ToolRun run =
-                    RunTool(Vault(password, offset,
-                                  withEntries ? std::vector<std::string>{"mail", "bank"}
-                                              : std::vector<std::string>{}),
-                            password);
-                EXPECT_EQ(run.exitCode, 0) << run.output;
-                EXPECT_NE(run.output.find(Commands(offset)), std::string::npos) << run.output;
-                if (!withEntries) {
-                    EXPECT_NE(run.output.find("how sure: certain"), std::string::npos)
-                        << run.output;
-                }
-            }
+            SCOPED_TRACE(password + " at offset " + std::to_string(offset));
+            ExpectRun(RunTool(Vault(password, offset, {"mail", "bank"}), password), 0,
+                      {Commands(offset)});
+            ExpectRun(RunTool(Vault(password, offset, {}), password), 0,
+                      {Commands(offset), "how sure: certain"});
         }
     }
 }
 
+// A wrong password, one byte off or the right one with another's length, fits no offset; a
+// too short one is refused; at 16 bytes and more the offset plays no part.
 TEST_F(KeyOffsetToolTest, AWrongPasswordFitsNoOffset) {
-    for (bool withEntries : {true, false}) {
-        SCOPED_TRACE(withEntries ? "with entries" : "without entries");
-        const std::vector<std::string> names =
-            withEntries ? std::vector<std::string>{"mail"} : std::vector<std::string>{};
-        // One byte off, and the right password with another's length.
+    for (const std::vector<std::string>& names : {std::vector<std::string>{"mail"}, {}}) {
         for (const std::string& wrong : {std::string("abcd1235"), kEight + "5"}) {
-            const ToolRun run = RunTool(Vault(kEight, 200, names), wrong);
-            EXPECT_EQ(run.exitCode, 1) << run.output;
-            EXPECT_NE(run.output.find("No offset fits"), std::string::npos) << run.output;
-            EXPECT_EQ(run.output.find("make run"), std::string::npos) << run.output;
+            SCOPED_TRACE(wrong + " with " + std::to_string(names.size()) + " entries");
+            ExpectRun(RunTool(Vault(kEight, 200, names), wrong), 1, {"No offset fits"},
+                      {"make run"});
         }
     }
-    const ToolRun tooShort = RunTool(Vault(kEight, 200, {"mail"}), "abcd123");
-    EXPECT_EQ(tooShort.exitCode, 1) << tooShort.output;
-    EXPECT_NE(tooShort.output.find("refuses"), std::string::npos) << tooShort.output;
-}
+    ExpectRun(RunTool(Vault(kEight, 200, {"mail"}), "abcd123"), 1, {"refuses"});
 
-TEST_F(KeyOffsetToolTest, SixteenBytesAndMoreNeedNoOffset) {
-    const std::string withEntries = Vault(kSixteen, 200, {"mail"});
+    const std::string sixteen = Vault(kSixteen, 200, {"mail"});
     for (const std::string& password : {kSixteen, kSixteen + "-and-more"}) {
-        const ToolRun run = RunTool(withEntries, password);
-        EXPECT_EQ(run.exitCode, 0) << run.output;
-        EXPECT_NE(run.output.find("offset plays no part"), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find("opens the vault"), std::string::npos) << run.output;
-        EXPECT_EQ(run.output.find("make run"), std::string::npos) << run.output;
+        ExpectRun(RunTool(sixteen, password), 0, {"offset plays no part", "opens the vault"},
+                  {"make run"});
     }
-    const ToolRun wrong = RunTool(withEntries, "Sixteen-bytes-pw");
-    EXPECT_EQ(wrong.exitCode, 1) << wrong.output;
-    EXPECT_NE(wrong.output.find("does not open the vault"), std::string::npos) << wrong.output;
-
-    const ToolRun noEntries = RunTool(Vault(kSixteen, 200, {}), kSixteen);
-    EXPECT_EQ(noEntries.exitCode, 0) << noEntries.output;
-    EXPECT_NE(noEntries.output.find("cannot be checked"), std::string::npos) << noEntries.output;
+    ExpectRun(RunTool(sixteen, "Sixteen-bytes-pw"), 1, {"does not open the vault"});
+    ExpectRun(RunTool(Vault(kSixteen, 200, {}), kSixteen), 0, {"cannot be checked"});
 }
 
+// Exit code 2 for a wrong command line, a file that is no vault, and no password at all.
 TEST_F(KeyOffsetToolTest, RefusesWhatIsNoVaultOrNoPassword) {
-    const std::string notDatabase = dir.File("text.db");
-    testsupport::WriteFile(notDatabase, std::string(8192, 'x'));
-    const std::string noPicture = dir.File("other.db");
-    vaulttest::WriteRecords(noPicture, {{"pass", std::string(192, 'p')}});
+    testsupport::WriteFile(dir.File("text.db"), std::string(8192, 'x'));
+    vaulttest::WriteRecords(dir.File("other.db"), {{"pass", std::string(192, 'p')}});
     const std::string vault = Vault(kEight, 0, {"mail"});
-
     EXPECT_EQ(RunTool(std::vector<std::string>{}, kEight + "\n").exitCode, 2);
     EXPECT_EQ(RunTool({vault, vault}, kEight + "\n").exitCode, 2);
     EXPECT_EQ(RunTool(dir.File("missing.db"), kEight).exitCode, 2);
-    EXPECT_EQ(RunTool(notDatabase, kEight).exitCode, 2);
-    EXPECT_EQ(RunTool(noPicture, kEight).exitCode, 2);
+    EXPECT_EQ(RunTool(dir.File("text.db"), kEight).exitCode, 2);   // no database
+    EXPECT_EQ(RunTool(dir.File("other.db"), kEight).exitCode, 2);  // no picture
     EXPECT_EQ(RunTool(std::vector<std::string>{vault}, "").exitCode, 2);
 }
 
-// A vault made by this build's own store gives this build's offset, and the tool leaves the
-// file byte for byte as it was.
-class KeyOffsetToolStoreTest : public vaulttest::VaultTest {};
-
-TEST_F(KeyOffsetToolStoreTest, AVaultOfThisBuildGivesItsOwnOffsetAndStaysUntouched) {
-    for (bool withEntries : {true, false}) {
+// A vault made by this build's own store, without and with entries, gives this build's
+// offset, and the tool leaves the file byte for byte as it was. The program folder stands for
+// the vault file in it; a CR LF line end is no part of the password.
+TEST_F(KeyOffsetToolTest, AVaultOfThisBuildGivesItsOwnOffsetAndStaysUntouched) {
+    vaulttest::OpenDevice();
+    VaultStore store;
+    const std::string smooth = SmoothPicture(), directory = dir.Path() + "/";
+    Ombrix::Data<unsigned char> picture;
+    picture.Append(reinterpret_cast<const unsigned char*>(smooth.data()), kPictureBytes);
+    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kFifteen, std::nullopt));
+    for (bool withEntries : {false, true}) {
         SCOPED_TRACE(withEntries ? "with entries" : "without entries");
-        testsupport::TempDir programDir;
-        directory = programDir.Path() + "/";
-        const std::string smooth = SmoothPicture();
-        Ombrix::Data<unsigned char> picture;
-        picture.Append(reinterpret_cast<const unsigned char*>(smooth.data()), kPictureBytes);
-        ASSERT_TRUE(store.SetMasterPassword(picture, directory, kFifteen, std::nullopt));
         if (withEntries) {
             ASSERT_TRUE(store.AddEntry(directory, kFifteen, MakePasswordEntry("mail", "pw")));
         }
-        RestartDevice();
-        const std::string before = testsupport::ReadFile(VaultFile());
-
-        // The program folder stands for the vault file in it; a CR LF line end is no part
-        // of the password.
-        const ToolRun run = RunTool(std::vector<std::string>{programDir.Path()}, kFifteen + "\r\n");
-        EXPECT_EQ(run.exitCode, 0) << run.output;
-        EXPECT_NE(run.output.find(Commands(kVaultKeyOffset)), std::string::npos) << run.output;
-        EXPECT_NE(run.output.find("reads the vault as it is"), std::string::npos) << run.output;
-        EXPECT_EQ(testsupport::ReadFile(VaultFile()), before);
+        vaulttest::CloseDevice();
+        const std::string before = testsupport::ReadFile(VaultFilePath(directory));
+        ExpectRun(RunTool(std::vector<std::string>{dir.Path()}, kFifteen + "\r\n"), 0,
+                  {Commands(kVaultKeyOffset), "reads the vault as it is"});
+        EXPECT_EQ(testsupport::ReadFile(VaultFilePath(directory)), before);
+        vaulttest::OpenDevice();
     }
+    vaulttest::CloseDevice();
 }
 
 }  // namespace

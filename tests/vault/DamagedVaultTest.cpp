@@ -24,30 +24,32 @@ protected:
         fresh.AddEntry(directory, kPassword, MakePasswordEntry("a", "1"));
         fresh.ModifyEntry(directory, kPassword, MakePasswordEntry("a", "2"));
         fresh.DeleteEntry(directory, kPassword, MakePasswordEntry("a", ""));
-        Names(kPassword);
+        Entries(kPassword);
     }
 };
 
+std::uint32_t NumberAt(const std::string& file, std::size_t at) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, file.data() + at, 4);
+    return value;
+}
+
+std::string WithNumber(std::string file, std::size_t at, std::uint32_t value) {
+    std::memcpy(&file[at], &value, 4);
+    return file;
+}
+
 // The meta page of a vault file rewritten in the layout of an older on-disk version of the
-// database (version 7): the generic header is shorter there, so the flags, the file's id and
-// the tree's settings sit 16 bytes earlier. The pages of the tree are the same in both.
+// database (version 7, at byte 16): the generic header is shorter there, so the flags, the
+// file's id and the tree's settings sit 16 bytes earlier. The pages of the tree are the same.
 std::string AsVersion7(std::string file) {
-    std::uint32_t pageSize = 0;
-    std::memcpy(&pageSize, file.data() + 20, 4);
+    const std::uint32_t pageSize = NumberAt(file, 20);
     const std::string meta = file.substr(0, pageSize);
-    std::string old(pageSize, '\0');
-    old.replace(0, 32, meta, 0, 32);
-    const std::uint32_t version = 7;
-    std::memcpy(&old[16], &version, 4);
+    std::string old = WithNumber(meta.substr(0, 32) + std::string(pageSize - 32, '\0'), 16, 7);
     old.replace(32, 4, meta, 48, 4);    // flags
     old.replace(36, 20, meta, 52, 20);  // file id
     old.replace(60, 16, meta, 76, 16);  // smallest key count, record length and pad, root
     return file.replace(0, pageSize, old);
-}
-
-std::string WithVersion(std::string file, std::uint32_t version) {
-    std::memcpy(&file[16], &version, 4);
-    return file;
 }
 
 // Neither of these files may be set up anew or changed: a new vault would be written over
@@ -57,7 +59,7 @@ TEST_F(DamagedVaultTest, AFileTheDatabaseCannotReadIsNeverTakenForAMissingVault)
     RestartDevice();
     const std::string sound = testsupport::ReadFile(VaultFile());
     const std::string junk(30000, 'j');
-    for (const std::string& content : {junk, WithVersion(sound, 10), sound.substr(0, 100)}) {
+    for (const std::string& content : {junk, WithNumber(sound, 16, 10), sound.substr(0, 100)}) {
         testsupport::WriteFile(VaultFile(), content);
         RestartDevice();
         EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kUnreadable);
@@ -81,7 +83,7 @@ TEST_F(DamagedVaultTest, AFileTheDatabaseCannotReadIsNeverTakenForAMissingVault)
 TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
     MakeVault(kPassword, {"one", "two"});
     RestartDevice();
-    const std::string version8 = WithVersion(testsupport::ReadFile(VaultFile()), 8);
+    const std::string version8 = WithNumber(testsupport::ReadFile(VaultFile()), 16, 8);
     testsupport::WriteFile(VaultFile(), version8);
     RestartDevice();
     EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kVault);
@@ -95,11 +97,9 @@ TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
     const std::vector<std::string> backups = testsupport::ListFiles(dir.Path(), "ferrocask_");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_TRUE(testsupport::ReadFile(dir.File(backups[0])) == version7);
-    EXPECT_EQ(Names(kPassword), (std::vector<std::string>{"one", "two"}));
-    EXPECT_EQ(PasswordOf(kPassword, "two"), "pw-two");
-    std::uint32_t version = 0;
-    std::memcpy(&version, testsupport::ReadFile(VaultFile()).data() + 16, 4);
-    EXPECT_GE(version, 8u);  // the oldest version the library reads as it is
+    EXPECT_EQ(Entries(kPassword), (std::vector<std::string>{"one=pw-one", "two=pw-two"}));
+    // 8 is the oldest version the library reads as it is.
+    EXPECT_GE(NumberAt(testsupport::ReadFile(VaultFile()), 16), 8u);
     EXPECT_TRUE(store.AddEntry(directory, kPassword, MakePasswordEntry("three", "3")));
     EXPECT_FALSE(testsupport::FileExists(VaultFile() + ".new"));
 }
@@ -107,32 +107,23 @@ TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
 // The stored entries cannot be read (a page of their value is damaged): nothing that would
 // rewrite them may happen, the master-password change least of all.
 TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
-    std::vector<std::string> names;
-    for (int i = 0; i < 60; ++i) {
-        names.push_back("entry" + std::to_string(i));
-    }
-    MakeVault(kPassword, names);
+    MakeVault(kPassword, Numbered("entry", 60));
     RestartDevice();
     std::string file = testsupport::ReadFile(VaultFile());
     // Both values lie on chains of overflow pages (page type 7 at byte 25 of a page; the
     // previous and next page's numbers at bytes 12 and 16). The list's chain is the one of
     // two pages (the picture takes seven); its first page gets pointed on to a page the
     // file does not have.
-    auto number = [&file](std::size_t at) {
-        std::uint32_t value = 0;
-        std::memcpy(&value, file.data() + at, 4);
-        return value;
-    };
     std::size_t overflow = 0;
     for (std::size_t page = 8192; page < file.size(); page += 8192) {
-        if (file[page + 25] == 7 && number(page + 12) == 0 && number(page + 16) != 0 &&
-            number(number(page + 16) * 8192u + 16) == 0) {
+        const std::uint32_t next = NumberAt(file, page + 16);
+        if (file[page + 25] == 7 && NumberAt(file, page + 12) == 0 && next != 0 &&
+            NumberAt(file, next * 8192u + 16) == 0) {
             overflow = page;
         }
     }
     ASSERT_NE(overflow, 0u);
-    const std::uint32_t nowhere = 0x7fffff;
-    std::memcpy(&file[overflow + 16], &nowhere, 4);
+    file = WithNumber(file, overflow + 16, 0x7fffff);
     testsupport::WriteFile(VaultFile(), file);
     RestartDevice();
 
@@ -143,11 +134,11 @@ TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
     EXPECT_FALSE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("entry1", "2")));
     EXPECT_FALSE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("entry1", "")));
     EXPECT_TRUE(testsupport::ReadFile(VaultFile()) == file);
-    int width = 0, height = 0;
-    EXPECT_NE(store.ReadPicture(directory, kPassword, &width, &height), nullptr);
+    EXPECT_EQ(Picture(kPassword).size(), static_cast<std::size_t>(kPictureBytes));
 }
 
-TEST_F(DamagedVaultTest, ATruncatedFileShowsNoPartialPicture) {
+// A file cut short, or a picture record of the wrong length: no partial picture is shown.
+TEST_F(DamagedVaultTest, ATruncatedFileOrAWrongLengthShowsNoPicture) {
     MakeVault(kPassword, {"one", "two"});
     RestartDevice();
     const std::string whole = testsupport::ReadFile(VaultFile());
@@ -158,11 +149,9 @@ TEST_F(DamagedVaultTest, ATruncatedFileShowsNoPartialPicture) {
         ExpectNoPicture();
         RestartDevice();
     }
-}
-
-TEST_F(DamagedVaultTest, APictureOfTheWrongLengthIsNoPicture) {
     for (int length : {100, kPictureBytes - 16, kPictureBytes + 16}) {
         SCOPED_TRACE(length);
+        ::unlink(VaultFile().c_str());
         WriteRecords(VaultFile(), {{"main", std::string(length, 'm')}});
         RestartDevice();
         EXPECT_TRUE(store.VaultExists(directory));
@@ -175,14 +164,15 @@ TEST_F(DamagedVaultTest, AnEntryListWithABrokenTailUsesItsWholeEntries) {
     RestartDevice();
     WriteRecords(VaultFile(),
                  {{"pass", ReadRecords(VaultFile()).at("pass") + std::string(100, 't')}});
-    EXPECT_EQ(Names(kPassword), (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(Entries(kPassword), (std::vector<std::string>{"first=pw-first", "second=pw-second"}));
     store.AddEntry(directory, kPassword, MakePasswordEntry("third", "3"));
-    EXPECT_EQ(Names(kPassword), (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_EQ(Entries(kPassword),
+              (std::vector<std::string>{"first=pw-first", "second=pw-second", "third=3"}));
     EXPECT_EQ(ReadRecords(VaultFile()).at("pass").size(), 3 * 192u);
 
     RestartDevice();
     WriteRecords(VaultFile(), {{"pass", std::string(100, 't')}});
-    EXPECT_TRUE(Names(kPassword).empty());
+    EXPECT_TRUE(Entries(kPassword).empty());
 }
 
 }  // namespace

@@ -7,11 +7,11 @@
 // a password, then 50 deletions that empty the list again.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "framework/Data.h"
-#include "vault/VaultStore.h"
+#include "vault/VaultTestSupport.h"
 
 namespace faultmodel {
 
@@ -21,14 +21,8 @@ constexpr int kCycle = 120;
 constexpr int kAdditions = 50;
 constexpr int kChanges = 20;
 
-struct ModelEntry {
-    std::string name;
-    std::string password;
-    bool operator==(const ModelEntry& other) const {
-        return name == other.name && password == other.password;
-    }
-};
-using ModelList = std::vector<ModelEntry>;
+// The entries as "name=password" in stored order, as vaulttest::Entries reads them.
+using ModelList = std::vector<std::string>;
 
 struct Operation {
     enum Kind { kAdd, kModify, kDelete } kind;
@@ -43,41 +37,31 @@ inline Operation OperationAt(int n, const ModelList& before) {
     if (phase < kAdditions) {
         return {Operation::kAdd, "entry-" + std::to_string(phase), password};
     }
-    const std::size_t size = before.size();
-    if (phase < kAdditions + kChanges) {
-        return {Operation::kModify, before[(static_cast<std::size_t>(n) * 7) % size].name,
-                password};
-    }
-    return {Operation::kDelete, before[(static_cast<std::size_t>(n) * 13) % size].name, ""};
-}
-
-inline void Apply(const Operation& op, ModelList& list) {
-    auto named = [&list](const std::string& name) {
-        for (auto it = list.begin(); it != list.end(); ++it) {
-            if (it->name == name) {
-                return it;
-            }
-        }
-        return list.end();
+    const auto nameAt = [&before](std::size_t i) {
+        const std::string& entry = before[i % before.size()];
+        return entry.substr(0, entry.find('='));
     };
-    switch (op.kind) {
-        case Operation::kAdd:
-            list.push_back({op.name, op.password});
-            break;
-        case Operation::kModify:
-            named(op.name)->password = op.password;
-            break;
-        case Operation::kDelete:
-            list.erase(named(op.name));
-            break;
+    if (phase < kAdditions + kChanges) {
+        return {Operation::kModify, nameAt(n * 7u), password};
     }
+    return {Operation::kDelete, nameAt(n * 13u), ""};
 }
 
 // The list after operations 1 to n (n = 0: before the first).
 inline ModelList StateAfter(int n) {
     ModelList list;
     for (int done = n - n % kCycle; done < n; ++done) {
-        Apply(OperationAt(done + 1, list), list);
+        const Operation op = OperationAt(done + 1, list);
+        const auto named = std::find_if(list.begin(), list.end(), [&op](const std::string& e) {
+            return e.rfind(op.name + "=", 0) == 0;
+        });
+        if (op.kind == Operation::kAdd) {
+            list.push_back(op.name + "=" + op.password);
+        } else if (op.kind == Operation::kModify) {
+            *named = op.name + "=" + op.password;
+        } else {
+            list.erase(named);
+        }
     }
     return list;
 }
@@ -86,26 +70,12 @@ inline ModelList StateAfter(int n) {
 inline void RunOperation(int n, VaultStore& store, const std::string& directory) {
     const Operation op = OperationAt(n, StateAfter(n - 1));
     const PasswordEntry entry = MakePasswordEntry(op.name, op.password);
-    switch (op.kind) {
-        case Operation::kAdd:
-            store.AddEntry(directory, kMasterPassword, entry);
-            break;
-        case Operation::kModify:
-            store.ModifyEntry(directory, kMasterPassword, entry);
-            break;
-        case Operation::kDelete:
-            store.DeleteEntry(directory, kMasterPassword, entry);
-            break;
-    }
-}
-
-// The picture the vault of the run is made with (seed 1), or the one a change of the master
-// password brings (seed 2).
-inline void MakeRunPicture(Ombrix::Data<unsigned char>& picture, int seed = 1) {
-    picture.m_nLength = 0;
-    picture.Extend(kPictureBytes);
-    for (int i = 0; i < kPictureBytes; ++i) {
-        picture.m_pBuffer[i] = static_cast<unsigned char>(i * 13 * seed + i / 512);
+    if (op.kind == Operation::kAdd) {
+        store.AddEntry(directory, kMasterPassword, entry);
+    } else if (op.kind == Operation::kModify) {
+        store.ModifyEntry(directory, kMasterPassword, entry);
+    } else {
+        store.DeleteEntry(directory, kMasterPassword, entry);
     }
 }
 

@@ -16,10 +16,6 @@ const std::string kNew = "newpass22";
 
 class MasterPasswordChangeTest : public VaultTest {
 protected:
-    std::string Picture(const std::string& password) {
-        int width = 0, height = 0;
-        return AsBytes(store.ReadPicture(directory, password, &width, &height));
-    }
     std::vector<std::string> Backups() { return testsupport::ListFiles(dir.Path(), "ferrocask_"); }
     bool Change(int seed, const std::string& to, std::optional<std::string_view> from) {
         MakePicture(picture, seed);
@@ -29,13 +25,9 @@ protected:
     Ombrix::Data<unsigned char> picture;
 };
 
-TEST(VaultBackupPathTest, StampsTheLocalTimeBesideTheVault) {
-    const std::string deep = "/" + std::string(300, 'd') + "/";
-    EXPECT_EQ(VaultBackupPath(deep, {2013, 12, 5, 9, 30, 7}), deep + "ferrocask_20131205093007.db");
-}
-
 TEST_F(MasterPasswordChangeTest, EveryEntryFollowsAndTheBackupStillOpensWithTheOldPassword) {
     MakeVault(kOld, {"mail", "bank", "shop"});
+    const std::vector<std::string> entries{"mail=pw-mail", "bank=pw-bank", "shop=pw-shop"};
     const std::string oldPicture = Picture(kOld);
     const std::string before = testsupport::ReadFile(VaultFile());
     ASSERT_TRUE(BackupVaultFile(directory));
@@ -46,31 +38,33 @@ TEST_F(MasterPasswordChangeTest, EveryEntryFollowsAndTheBackupStillOpensWithTheO
     ASSERT_TRUE(Change(9, kNew, kOld));
     EXPECT_EQ(Picture(kNew), AsBytes(picture.m_pBuffer));
     EXPECT_NE(Picture(kOld), oldPicture);
-    EXPECT_EQ(Names(kNew), (std::vector<std::string>{"mail", "bank", "shop"}));
-    EXPECT_EQ(PasswordOf(kNew, "shop"), "pw-shop");
+    EXPECT_EQ(Entries(kNew), entries);
 
     RestartDevice();
     testsupport::WriteFile(VaultFile(), backup);  // going back by hand
     EXPECT_EQ(Picture(kOld), oldPicture);
-    EXPECT_EQ(Names(kOld), (std::vector<std::string>{"mail", "bank", "shop"}));
+    EXPECT_EQ(Entries(kOld), entries);
 }
 
+// With the old password a vault without entries gets an empty list; without it only the
+// picture moves and the stored list stays as it was.
 TEST_F(MasterPasswordChangeTest, WithoutTheOldPasswordOnlyThePictureMoves) {
-    MakeVault(kOld, {"mail"});
-    const std::string pass = ReadRecords(VaultFile()).at("pass");
-    ASSERT_TRUE(Change(9, kNew, std::nullopt));
-    EXPECT_EQ(Picture(kNew), AsBytes(picture.m_pBuffer));
-    EXPECT_EQ(ReadRecords(VaultFile()).at("pass"), pass);
-    EXPECT_EQ(Names(kOld), std::vector<std::string>{"mail"});
-}
-
-TEST_F(MasterPasswordChangeTest, AVaultWithoutEntriesGetsAnEmptyList) {
     MakeVault(kOld);
     ASSERT_TRUE(Change(2, kNew, kOld));
     EXPECT_EQ(ReadRecords(VaultFile()).at("pass"), "");
+    store.AddEntry(directory, kNew, MakePasswordEntry("mail", "pw-mail"));
+    const std::string pass = ReadRecords(VaultFile()).at("pass");
+    ASSERT_TRUE(Change(9, kOld, std::nullopt));
+    EXPECT_EQ(Picture(kOld), AsBytes(picture.m_pBuffer));
+    EXPECT_EQ(ReadRecords(VaultFile()).at("pass"), pass);
+    EXPECT_EQ(Entries(kNew), std::vector<std::string>{"mail=pw-mail"});
 }
 
+// The backup is named after the local time; a name taken already is never overwritten.
 TEST_F(MasterPasswordChangeTest, AnExistingBackupIsNeverOverwritten) {
+    const std::string deep = "/" + std::string(300, 'd') + "/";
+    EXPECT_EQ(VaultBackupPath(deep, {2013, 12, 5, 9, 30, 7}), deep + "ferrocask_20131205093007.db");
+
     MakeVault(kOld, {"mail"});
     for (int ahead = 0; ahead < 3; ++ahead) {  // this second and the next ones are taken
         const std::time_t when = std::time(nullptr) + ahead;
@@ -86,7 +80,7 @@ TEST_F(MasterPasswordChangeTest, AnExistingBackupIsNeverOverwritten) {
         EXPECT_EQ(testsupport::ReadFile(dir.File(name)), "earlier");
     }
     EXPECT_TRUE(Change(2, kNew, kOld));
-    EXPECT_EQ(Names(kNew), std::vector<std::string>{"mail"});
+    EXPECT_EQ(Entries(kNew), std::vector<std::string>{"mail=pw-mail"});
 }
 
 TEST_F(MasterPasswordChangeTest, TheBackupTakesTheVaultsModeAndFailuresLeaveNoFile) {

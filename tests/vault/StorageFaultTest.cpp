@@ -6,17 +6,14 @@
 // left the vault byte for byte as it was, and the program saw what the disk holds.
 #include <db.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
-#include <sstream>
 
 #include "framework/DurableFile.h"
-#include "support/ChildProcess.h"
 #include "vault/VaultTestSupport.h"
 #include "vault/VaultUpdate.h"
 
@@ -28,89 +25,65 @@ const std::string kPassword = "storage1";
 const std::string kNewPassword = "storage2";
 constexpr off_t kPage = 8192;
 
-// Each entry as "name=password", in stored order.
-std::vector<std::string> Describe(VaultStore& vault, const std::string& dir,
-                                  const std::string& password) {
-    std::vector<std::string> state;
-    vault.LoadEntries(dir, password);
-    for (const PasswordEntry& entry : vault.m_entries) {
-        state.push_back(std::string(FieldText(entry.name)) + "=" +
-                        std::string(FieldText(entry.password)));
-    }
-    vault.m_entries.clear();
-    return state;
-}
-
 std::string Flag(bool value) {
     return value ? "true" : "false";
 }
-
-// What one child saw: the result of its operation and the entries afterwards.
-struct ChildView {
-    int status = 0;
-    std::string result;
-    std::vector<std::string> entries;
-};
 
 using Operation = std::function<std::string(VaultStore&, const std::string& directory)>;
 
 class StorageFaultTest : public VaultTest {
 protected:
-    // Runs operation in a child that first applies `restrict`, then reads the entries (under
-    // the new master password when the operation reports "true"), and closes the vault as
-    // the program does when it ends.
-    ChildView RunRestricted(const std::function<void()>& restrict, const Operation& operation) {
-        CloseVault();
+    testsupport::ForkResult RunChild(const std::function<std::string()>& body) {
+        CloseDevice();
         const testsupport::ForkResult run = testsupport::RunForked([&] {
             ::alarm(20);  // a child that hangs dies of SIGALRM
+            return body();
+        });
+        OpenDevice();
+        return run;
+    }
+
+    // Runs operation in a child that first applies `restrict`; it reports the result, then
+    // the entries it reads afterwards (under the new master password after a "true").
+    testsupport::ForkResult RunRestricted(const std::function<void()>& restrict,
+                                          const Operation& operation) {
+        return RunChild([&] {
             restrict();
-            OpenVault();
+            OpenDevice();
             VaultStore child;
             const std::string result = operation(child, directory);
             std::string report = result + "\n";
-            const std::string& readWith = result == "true" ? kNewPassword : kPassword;
-            for (const std::string& entry : Describe(child, directory, readWith)) {
+            for (const std::string& entry : vaulttest::Entries(
+                     child, directory, result == "true" ? kNewPassword : kPassword)) {
                 report += entry + "\n";
             }
-            CloseVault();
+            CloseDevice();  // as the program does when it ends
             return report;
         });
-        ChildView view;
-        view.status = run.status;
-        std::istringstream lines(run.report);
-        std::getline(lines, view.result);
-        for (std::string entry; std::getline(lines, entry);) {
-            view.entries.push_back(entry);
-        }
-        OpenVault();
-        return view;
     }
 
     // Runs operation in a child on a disk of its own (a size-limited memory file system in a
     // private mount namespace) that holds the vault file and `room` bytes more. The child
-    // brings the vault file back out and reports the other files it left on that disk.
-    // Needs the right to mount (root); false when the disk could not be made.
-    bool RunOnFullDisk(off_t room, const Operation& operation, ChildView& view) {
-        const std::string disk = dir.File("disk");
+    // brings the vault file back out and reports the result, then the files left on that
+    // disk. Needs the right to mount (root); false when the disk could not be made.
+    bool RunOnFullDisk(off_t room, const Operation& operation, testsupport::ForkResult& run) {
+        const std::string disk = dir.File("disk"), there = disk + "/";
         ::mkdir(disk.c_str(), 0700);
-        const off_t size = FileSize(VaultFile());
-        CloseVault();
-        const testsupport::ForkResult run = testsupport::RunForked([&] {
-            ::alarm(20);
+        const std::size_t size = testsupport::ReadFile(VaultFile()).size();
+        run = RunChild([&] {
             const std::string options = "size=" + std::to_string(size + room);
             if (::unshare(CLONE_NEWNS) != 0 ||
                 ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
                 ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0) {
-                return std::string("no disk\n");
+                return std::string("no disk");
             }
-            const std::string there = disk + "/";
             if (testsupport::FileExists(VaultFile())) {
                 testsupport::WriteFile(VaultFilePath(there), testsupport::ReadFile(VaultFile()));
             }
-            OpenVault();
+            OpenDevice();
             VaultStore child;
             std::string report = operation(child, there) + "\n";
-            CloseVault();
+            CloseDevice();
             ::unlink(VaultFile().c_str());
             if (testsupport::FileExists(VaultFilePath(there))) {
                 testsupport::WriteFile(VaultFile(), testsupport::ReadFile(VaultFilePath(there)));
@@ -120,57 +93,25 @@ protected:
             }
             return report;
         });
-        OpenVault();
-        view = ChildView{};
-        view.status = run.status;
-        std::istringstream lines(run.report);
-        std::getline(lines, view.result);
-        for (std::string name; std::getline(lines, name);) {
-            view.entries.push_back(name);
+        return run.report != "no disk";
+    }
+
+    // Puts the vault file back to content (none when empty).
+    void PutBack(const std::string& content) {
+        CloseDevice();
+        ::unlink(VaultFile().c_str());
+        if (!content.empty()) {
+            testsupport::WriteFile(VaultFile(), content);
         }
-        return view.result != "no disk";
-    }
-
-    static off_t FileSize(const std::string& path) {
-        struct stat info {};
-        return ::stat(path.c_str(), &info) == 0 ? info.st_size : 0;
-    }
-
-    void CloseVault() { Ombrix::DeviceManager::DestroyInstance(); }
-    void OpenVault() {
-        Ombrix::DeviceManager::Instance().Add("/device/system/db",
-                                              std::make_unique<Ombrix::DbDevice>());
-    }
-
-    bool Verified() {
-        CloseVault();
-        const bool good = testsupport::RunCommand({"db5.3_verify", "-q", VaultFile()}) == 0;
-        OpenVault();
-        return good;
-    }
-
-    std::string Picture(const std::string& password) {
-        return AsBytes(store.ReadPicture(directory, password, nullptr, nullptr));
-    }
-    std::vector<std::string> Entries(const std::string& password) {
-        return Describe(store, directory, password);
+        OpenDevice();
     }
 };
 
-// Every operation at once, reported as the results of VaultExists, ReadPicture,
-// SetMasterPassword, GetEntry, AddEntry, ModifyEntry and DeleteEntry.
-std::string EveryOperation(VaultStore& vault, const std::string& dir) {
+// A change of the master password to kNewPassword with a picture of seed 2.
+std::string ChangeMasterPassword(VaultStore& vault, const std::string& dir) {
     Ombrix::Data<unsigned char> picture;
-    MakePicture(picture, 3);
-    std::string report = Flag(vault.VaultExists(dir));
-    report += " " + Flag(vault.ReadPicture(dir, kPassword, nullptr, nullptr) != nullptr);
-    report += " " + Flag(vault.SetMasterPassword(picture, dir, kNewPassword, kPassword));
-    PasswordEntry entry = MakePasswordEntry("", "");
-    report += " " + Flag(vault.GetEntry(dir, kPassword, "mail", entry));
-    report += " " + Flag(vault.AddEntry(dir, kPassword, MakePasswordEntry("added", "1")));
-    report += " " + Flag(vault.ModifyEntry(dir, kPassword, MakePasswordEntry("mail", "changed")));
-    report += " " + Flag(vault.DeleteEntry(dir, kPassword, MakePasswordEntry("bank", "")));
-    return report;
+    MakePicture(picture, 2);
+    return Flag(vault.SetMasterPassword(picture, dir, kNewPassword, kPassword));
 }
 
 #define SKIP_WITHOUT_DISK(ran)                                                           \
@@ -178,26 +119,23 @@ std::string EveryOperation(VaultStore& vault, const std::string& dir) {
         GTEST_SKIP() << "a file system of its own cannot be mounted here (root needed)"; \
     }
 
+// No room for the vault file at all, then none for the picture in the empty file just made:
+// the first start fails and leaves nothing that would pass for a vault.
 TEST_F(StorageFaultTest, WithoutRoomForTheVaultNothingIsCreated) {
-    Ombrix::Data<unsigned char> picture;
-    MakePicture(picture, 1);
-    const Operation firstStart = [&picture](VaultStore& vault, const std::string& dir) {
-        std::string report = Flag(vault.VaultExists(dir));
-        report += " " + Flag(vault.SetMasterPassword(picture, dir, kPassword, std::nullopt));
-        return report;
+    const Operation firstStart = [](VaultStore& vault, const std::string& dir) {
+        Ombrix::Data<unsigned char> picture;
+        MakePicture(picture, 1);
+        return Flag(vault.VaultExists(dir)) + " " +
+               Flag(vault.SetMasterPassword(picture, dir, kPassword, std::nullopt));
     };
-    // No room for the file at all, then none for the picture in the empty file just made.
-    CloseVault();
-    ::unlink(VaultFile().c_str());
-    OpenVault();
     for (off_t room : {kPage / 2, 3 * kPage}) {
         SCOPED_TRACE(room);
-        ChildView view;
-        SKIP_WITHOUT_DISK(RunOnFullDisk(room, firstStart, view));
-        EXPECT_EQ(view.status, 0);
-        EXPECT_EQ(view.result, "false false");
-        // Nothing but the vault file, if it could be made at all, and that without records.
-        EXPECT_LE(view.entries.size(), 1u) << testing::PrintToString(view.entries);
+        testsupport::ForkResult run;
+        SKIP_WITHOUT_DISK(RunOnFullDisk(room, firstStart, run));
+        EXPECT_EQ(run.status, 0);
+        // One file at most, and none that passes for a vault.
+        EXPECT_EQ(run.report.substr(0, 12), "false false\n");
+        EXPECT_LE(std::count(run.report.begin(), run.report.end(), '\n'), 2) << run.report;
         EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kNoVault);
         EXPECT_TRUE(Verified());
     }
@@ -211,186 +149,148 @@ TEST_F(StorageFaultTest, WithoutRoomForTheVaultNothingIsCreated) {
 // copy of the file, so it needs room for that copy and its growth, and no more: a disk with
 // that room takes it, a smaller one leaves the vault as it was.
 TEST_F(StorageFaultTest, OnAFullDiskAChangeIsMadeCompletelyOrNotAtAll) {
-    struct Change {
-        const char* what;
-        Operation run;
-        std::string readWith;  // the master password the vault opens with if it succeeded
-        off_t growth;          // the pages the change adds to the file, at most
-    };
-    const std::vector<Change> changes = {
-        {"add",
-         [](VaultStore& vault, const std::string& dir) {
-             return Flag(vault.AddEntry(dir, kPassword, MakePasswordEntry("added", "a")));
-         },
-         kPassword, 2 * kPage},
-        {"modify",
-         [](VaultStore& vault, const std::string& dir) {
-             return Flag(vault.ModifyEntry(dir, kPassword, MakePasswordEntry("e3", "changed")));
-         },
-         kPassword, 2 * kPage},
-        {"delete",
-         [](VaultStore& vault, const std::string& dir) {
-             return Flag(vault.DeleteEntry(dir, kPassword, MakePasswordEntry("e5", "")));
-         },
-         kPassword, 2 * kPage},
-        {"change the master password",
-         [](VaultStore& vault, const std::string& dir) {
-             Ombrix::Data<unsigned char> picture;
-             MakePicture(picture, 2);
-             return Flag(vault.SetMasterPassword(picture, dir, kNewPassword, kPassword));
-         },
-         kNewPassword, 9 * kPage},
-    };
     for (int count : {10, 42}) {
-        std::vector<std::string> names;
-        for (int i = 0; i < count; ++i) {
-            names.push_back("e" + std::to_string(i));
-        }
-        MakeVault(kPassword, names);
+        PutBack("");
+        MakeVault(kPassword, Numbered("e", count));
         const std::vector<std::string> before = Entries(kPassword);
-        CloseVault();
+        RestartDevice();
         const std::string original = testsupport::ReadFile(VaultFile());
         const off_t copy = static_cast<off_t>(original.size());
-        OpenVault();
-        for (const Change& change : changes) {
+        for (const std::string what : {"add", "modify", "delete", "master"}) {
+            const off_t growth = (what == "master" ? 9 : 2) * kPage;  // at most
+            const Operation change = [&what](VaultStore& vault, const std::string& dir) {
+                const PasswordEntry entry = MakePasswordEntry(what == "add" ? "added" : "e3", "x");
+                return what == "add"      ? Flag(vault.AddEntry(dir, kPassword, entry))
+                       : what == "modify" ? Flag(vault.ModifyEntry(dir, kPassword, entry))
+                       : what == "delete" ? Flag(vault.DeleteEntry(dir, kPassword, entry))
+                                          : ChangeMasterPassword(vault, dir);
+            };
             // Less than a copy of the file; a copy but a page less than the change can need;
             // room enough.
-            for (off_t room : {copy / 2, copy + change.growth - kPage, copy + change.growth}) {
-                SCOPED_TRACE(std::string(change.what) + ", " + std::to_string(count) +
-                             " entries, room for " + std::to_string(room) + " bytes");
-                ChildView view;
-                SKIP_WITHOUT_DISK(RunOnFullDisk(room, change.run, view));
-                EXPECT_EQ(view.status, 0);
-                EXPECT_EQ(view.entries, std::vector<std::string>{"ferrocask.db"})
-                    << "the copy was left on the disk";
+            for (off_t room : {copy / 2, copy + growth - kPage, copy + growth}) {
+                SCOPED_TRACE(what + ", " + std::to_string(count) + " entries, room for " +
+                             std::to_string(room) + " bytes");
+                testsupport::ForkResult run;
+                SKIP_WITHOUT_DISK(RunOnFullDisk(room, change, run));
+                EXPECT_EQ(run.status, 0);
+                const bool done = run.report == "true\nferrocask.db\n";
+                EXPECT_TRUE(done || run.report == "false\nferrocask.db\n")
+                    << run.report << "(a copy left on the disk?)";
                 EXPECT_TRUE(Verified());
-                const std::string after = testsupport::ReadFile(VaultFile());
-                if (room < copy) {
-                    EXPECT_EQ(view.result, "false");
+                if (room < copy || room >= copy + growth) {
+                    EXPECT_EQ(done, room >= copy);
                 }
-                if (room >= copy + change.growth) {
-                    EXPECT_EQ(view.result, "true");
-                }
-                if (view.result == "true") {
-                    const std::string what = change.what;
-                    const std::vector<std::string> entries = Entries(change.readWith);
-                    EXPECT_EQ(Picture(change.readWith).size(),
-                              static_cast<std::size_t>(kPictureBytes));
+                if (done) {
+                    const std::string& readWith = what == "master" ? kNewPassword : kPassword;
+                    const std::vector<std::string> entries = Entries(readWith);
+                    EXPECT_EQ(Picture(readWith).size(), static_cast<std::size_t>(kPictureBytes));
                     EXPECT_EQ(entries.size(), before.size() + (what == "add") - (what == "delete"));
-                    EXPECT_EQ(entries == before, change.readWith != kPassword);
+                    EXPECT_EQ(entries == before, what == "master");
                 } else {
-                    EXPECT_EQ(view.result, "false");
-                    EXPECT_TRUE(after == original) << "a failed change altered the vault";
+                    EXPECT_TRUE(testsupport::ReadFile(VaultFile()) == original)
+                        << "a failed change altered the vault";
                 }
-                CloseVault();
-                testsupport::WriteFile(VaultFile(), original);
-                OpenVault();
+                PutBack(original);
             }
         }
-        CloseVault();
-        ::unlink(VaultFile().c_str());
-        OpenVault();
     }
 }
 
-// The disk fails (an I/O error) at one write of a change, for each write the change makes in
-// turn: the change is reported as failed and the vault is as it was, or (once the failing
-// write comes after the last) the change is done.
+// Counts the writes of this process and fails the one numbered g_failAt with EIO.
+int g_writes = 0;
+int g_failAt = 0;
+
+bool FailThisWrite() {
+    if (++g_writes != g_failAt) {
+        return false;
+    }
+    errno = EIO;
+    return true;
+}
+
+ssize_t FailingWrite(int fd, const void* data, size_t size) {
+    return FailThisWrite() ? -1 : ::write(fd, data, size);
+}
+
+// The disk fails (an I/O error) at one write of a master-password change, for each write the
+// change makes in turn: the change is reported as failed and the vault is as it was, or (once
+// the failing write comes after the last) the change is done.
 TEST_F(StorageFaultTest, AnIoErrorAtAnyWriteLeavesTheVaultAsItWas) {
     MakeVault(kPassword, {"mail", "bank"});
-    CloseVault();
+    RestartDevice();
     const std::string original = testsupport::ReadFile(VaultFile());
-    OpenVault();
     const std::string picture = Picture(kPassword);
     for (int failing = 1;; ++failing) {
         SCOPED_TRACE("write " + std::to_string(failing) + " fails");
-        const ChildView view = RunRestricted(
-            [failing] {
-                static int writes = 0;
-                static int failAt = 0;
-                failAt = failing;
-                db_env_set_func_pwrite([](int fd, const void* data, size_t size, off_t offset) {
-                    if (++writes == failAt) {
-                        errno = EIO;
-                        return ssize_t{-1};
-                    }
-                    return ::pwrite(fd, data, size, offset);
-                });
-                db_env_set_func_write([](int fd, const void* data, size_t size) {
-                    if (++writes == failAt) {
-                        errno = EIO;
-                        return ssize_t{-1};
-                    }
-                    return ::write(fd, data, size);
-                });
-                Ombrix::DurableFileCalls().write = [](int fd, const void* data, size_t size) {
-                    if (++writes == failAt) {
-                        errno = EIO;
-                        return ssize_t{-1};
-                    }
-                    return ::write(fd, data, size);
-                };
-            },
-            [](VaultStore& vault, const std::string& dir) {
-                Ombrix::Data<unsigned char> newPicture;
-                MakePicture(newPicture, 2);
-                return Flag(vault.SetMasterPassword(newPicture, dir, kNewPassword, kPassword));
+        const auto failAtWrite = [failing] {
+            g_failAt = failing;
+            db_env_set_func_pwrite([](int fd, const void* data, size_t size, off_t offset) {
+                return FailThisWrite() ? -1 : ::pwrite(fd, data, size, offset);
             });
-        EXPECT_EQ(view.status, 0);
+            db_env_set_func_write(FailingWrite);
+            Ombrix::DurableFileCalls().write = FailingWrite;
+        };
+        const testsupport::ForkResult run = RunRestricted(failAtWrite, ChangeMasterPassword);
+        EXPECT_EQ(run.status, 0);
         EXPECT_TRUE(Verified());
         EXPECT_FALSE(testsupport::FileExists(VaultUpdate::CopyPath(directory)));
-        if (view.result == "true") {
+        if (run.report == "true\nmail=pw-mail\nbank=pw-bank\n") {
             EXPECT_EQ(Entries(kNewPassword),
                       (std::vector<std::string>{"mail=pw-mail", "bank=pw-bank"}));
             EXPECT_GT(failing, 1);
             break;
         }
-        EXPECT_EQ(view.result, "false");
+        EXPECT_EQ(run.report, "false\nmail=pw-mail\nbank=pw-bank\n");
         EXPECT_TRUE(testsupport::ReadFile(VaultFile()) == original);
         EXPECT_EQ(Picture(kPassword), picture);
-        EXPECT_EQ(view.entries, (std::vector<std::string>{"mail=pw-mail", "bank=pw-bank"}));
         ASSERT_LT(failing, 100);
     }
 }
 
 // The program folder (and the vault in it) cannot be written by the user: every operation
-// reports its failure, nothing crashes, and nothing in the folder changes. Root may write
-// anywhere, so the child then runs as the unprivileged user "nobody".
+// (VaultExists, ReadPicture, SetMasterPassword, GetEntry, AddEntry, ModifyEntry and
+// DeleteEntry) reports its failure, nothing crashes, and nothing in the folder changes; a
+// vault can still be opened and read. Root may write anywhere, so the child then runs as the
+// unprivileged user "nobody".
 TEST_F(StorageFaultTest, InAReadOnlyFolderEveryOperationFailsAndNothingChanges) {
     const auto asUnprivilegedUser = [] {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
             std::_Exit(5);
         }
     };
-    // A folder without a vault, then one with a vault.
+    const Operation everyOperation = [](VaultStore& vault, const std::string& dir) {
+        Ombrix::Data<unsigned char> picture;
+        MakePicture(picture, 3);
+        PasswordEntry entry = MakePasswordEntry("", "");
+        return Flag(vault.VaultExists(dir)) + " " +
+               Flag(vault.ReadPicture(dir, kPassword, nullptr, nullptr) != nullptr) + " " +
+               Flag(vault.SetMasterPassword(picture, dir, kNewPassword, kPassword)) + " " +
+               Flag(vault.GetEntry(dir, kPassword, "mail", entry)) + " " +
+               Flag(vault.AddEntry(dir, kPassword, MakePasswordEntry("added", "1"))) + " " +
+               Flag(vault.ModifyEntry(dir, kPassword, MakePasswordEntry("mail", "changed"))) + " " +
+               Flag(vault.DeleteEntry(dir, kPassword, MakePasswordEntry("bank", "")));
+    };
     for (bool withVault : {false, true}) {
         SCOPED_TRACE(withVault ? "with a vault" : "without a vault");
         if (withVault) {
             MakeVault(kPassword, {"mail", "bank"});
-        }
-        CloseVault();
-        const std::string content = withVault ? testsupport::ReadFile(VaultFile()) : "";
-        if (withVault) {
+            RestartDevice();
             ASSERT_EQ(::chmod(VaultFile().c_str(), 0444), 0);
         }
+        const std::string content = testsupport::ReadFile(VaultFile());
         ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
-        const ChildView view = RunRestricted(asUnprivilegedUser, EveryOperation);
+        const testsupport::ForkResult run = RunRestricted(asUnprivilegedUser, everyOperation);
         ASSERT_EQ(::chmod(dir.Path().c_str(), 0700), 0);
-
-        // A vault that cannot be written can still be opened and read.
-        EXPECT_EQ(view.status, 0);
-        EXPECT_EQ(view.result, withVault ? "true true false true false false false"
-                                         : "false false false false false false false");
-        EXPECT_EQ(view.entries.size(), withVault ? 2u : 0u);
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.report, withVault ? "true true false true false false false\n"
+                                          "mail=pw-mail\nbank=pw-bank\n"
+                                        : "false false false false false false false\n");
         EXPECT_EQ(testsupport::ListFiles(dir.Path()), withVault
                                                           ? std::vector<std::string>{"ferrocask.db"}
                                                           : std::vector<std::string>{});
-        if (withVault) {
-            EXPECT_EQ(testsupport::ReadFile(VaultFile()), content);
-            EXPECT_EQ(Entries(kPassword),
-                      (std::vector<std::string>{"mail=pw-mail", "bank=pw-bank"}));
-        }
+        EXPECT_EQ(testsupport::ReadFile(VaultFile()), content);
     }
+    EXPECT_EQ(Entries(kPassword), (std::vector<std::string>{"mail=pw-mail", "bank=pw-bank"}));
 }
 
 }  // namespace

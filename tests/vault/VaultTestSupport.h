@@ -1,9 +1,7 @@
-// Shared pieces of the vault tests: a registered database device, a scratch program
-// directory, pictures, and readers of the vault file that go around the vault store.
+// Shared pieces of the vault tests: the database device, a scratch program directory,
+// pictures, and readers of the vault file that go around the vault store.
 #pragma once
 
-#include <cryptopp/aes.h>
-#include <cryptopp/modes.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,13 +9,23 @@
 
 #include "framework/DbDevice.h"
 #include "framework/DeviceManager.h"
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
-#include "vault/VaultCipher.h"
 #include "vault/VaultStore.h"
 
 namespace vaulttest {
 
 using Records = std::map<std::string, std::string>;
+
+// Registers the database device; closing it lets go of every vault file it holds open, so
+// that the file can be changed from outside or used by another process alone.
+inline void OpenDevice() {
+    Ombrix::DeviceManager::Instance().Add("/device/system/db",
+                                          std::make_unique<Ombrix::DbDevice>());
+}
+inline void CloseDevice() {
+    Ombrix::DeviceManager::DestroyInstance();
+}
 
 inline void MakePicture(Ombrix::Data<unsigned char>& picture, int seed,
                         int length = kPictureBytes) {
@@ -28,8 +36,30 @@ inline void MakePicture(Ombrix::Data<unsigned char>& picture, int seed,
     }
 }
 
+// prefix0, prefix1, ... up to count - 1.
+inline std::vector<std::string> Numbered(const std::string& prefix, int count) {
+    std::vector<std::string> names;
+    for (int i = 0; i < count; ++i) {
+        names.push_back(prefix + std::to_string(i));
+    }
+    return names;
+}
+
 inline std::string AsBytes(const unsigned char* data, int length = kPictureBytes) {
     return data == nullptr ? "" : std::string(reinterpret_cast<const char*>(data), length);
+}
+
+// Each entry as "name=password", in stored order.
+inline std::vector<std::string> Entries(VaultStore& vault, const std::string& directory,
+                                        std::string_view password) {
+    std::vector<std::string> entries;
+    vault.LoadEntries(directory, password);
+    for (const PasswordEntry& entry : vault.m_entries) {
+        entries.push_back(std::string(FieldText(entry.name)) + "=" +
+                          std::string(FieldText(entry.password)));
+    }
+    vault.m_entries.clear();
+    return entries;
 }
 
 // Every record of a database file, through a handle of its own.
@@ -64,31 +94,17 @@ inline void WriteRecords(const std::string& path, const Records& records) {
     db.close(0);
 }
 
-// AES-128 in ECB mode under the vault key of password, done by Crypto++'s own mode class.
-template <class Direction = CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption>
-std::string Ecb(const std::string& password, std::string bytes) {
-    const VaultKey key = DeriveVaultKey(password);
-    Direction cipher(key.data(), key.size());
-    auto* data = reinterpret_cast<CryptoPP::byte*>(bytes.data());
-    cipher.ProcessData(data, data, bytes.size());
-    return bytes;
-}
-
 class VaultTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        Ombrix::DeviceManager::Instance().Add("/device/system/db",
-                                              std::make_unique<Ombrix::DbDevice>());
-    }
-    void TearDown() override { Ombrix::DeviceManager::DestroyInstance(); }
-    // Closes the vault file as at the end of a run, so that it can be changed from outside.
+    void SetUp() override { OpenDevice(); }
+    void TearDown() override { CloseDevice(); }
     void RestartDevice() {
-        TearDown();
-        SetUp();
+        CloseDevice();
+        OpenDevice();
     }
 
     std::string VaultFile() const { return VaultFilePath(directory); }
-    // A vault under password with a picture of seed 1 and entries "pw-<name>".
+    // A vault under password with a picture of seed 1 and entries "<name>=pw-<name>".
     void MakeVault(const std::string& password, const std::vector<std::string>& names = {}) {
         Ombrix::Data<unsigned char> picture;
         MakePicture(picture, 1);
@@ -97,19 +113,24 @@ protected:
             store.AddEntry(directory, password, MakePasswordEntry(name, "pw-" + name));
         }
     }
-    std::vector<std::string> Names(const std::string& password) {
-        EntryList entries;
-        store.ListEntries(entries, directory, password);
-        std::vector<std::string> names;
-        for (const PasswordEntry& entry : entries) {
-            names.emplace_back(FieldText(entry.name));
-        }
-        return names;
+    std::vector<std::string> Entries(std::string_view password) {
+        return vaulttest::Entries(store, directory, password);
     }
     std::string PasswordOf(const std::string& password, const std::string& name) {
         PasswordEntry entry = MakePasswordEntry("<none>", "<none>");
         store.GetEntry(directory, password, name, entry);
         return std::string(FieldText(entry.password));
+    }
+    std::string Picture(std::string_view password) {
+        return AsBytes(store.ReadPicture(directory, password, nullptr, nullptr));
+    }
+    // Whether the database library's verifier accepts the vault file; the device is closed
+    // for it and open afterwards.
+    bool Verified() {
+        CloseDevice();
+        const bool good = testsupport::RunCommand({"db5.3_verify", "-q", VaultFile()}) == 0;
+        OpenDevice();
+        return good;
     }
 
     testsupport::TempDir dir;
