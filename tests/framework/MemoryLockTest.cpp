@@ -21,26 +21,21 @@
 #include "support/ChildProcess.h"
 
 using namespace Ombrix;
-using testsupport::RunForked;
 
 namespace {
 
 // AddressSanitizer and ThreadSanitizer turn mlock() into nothing: there the kernel's figure
-// cannot follow.
+// cannot follow, and its checks pass.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kKernelSeesLocks = false;
 #else
 constexpr bool kKernelSeesLocks = true;
 #endif
 
-// Kilobytes of this process's memory that the kernel keeps locked (-1 where it cannot tell).
+// Kilobytes of this process's memory that the kernel keeps locked.
 long LockedKilobytes() {
-    if (!kKernelSeesLocks) {
-        return -1;
-    }
     std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
+    for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmLck:", 0) == 0) {
             return std::strtol(line.c_str() + 6, nullptr, 10);
         }
@@ -48,21 +43,14 @@ long LockedKilobytes() {
     return -1;
 }
 
-// Runs the checks in a child; they report failures as text, "" when all held.
-void InChild(const std::function<std::string()>& checks) {
-    const testsupport::ForkResult result = RunForked(checks);
+// Runs body in a forked child, where CHECK collects the text of every condition that failed.
+void InChild(const std::function<std::string()>& body) {
+    const testsupport::ForkResult result = testsupport::RunForked(body);
     ASSERT_TRUE(WIFEXITED(result.status) && WEXITSTATUS(result.status) == 0);
     EXPECT_EQ(result.report, "");
 }
-
-std::string Expect(bool holds, const std::string& what) {
-    return holds ? "" : what + "; ";
-}
-
-// A check of the kernel's figure, passed where it cannot tell.
-std::string ExpectKernel(bool holds, const std::string& what) {
-    return Expect(holds || !kKernelSeesLocks, what);
-}
+#define CHECK(condition) (failures += (condition) ? "" : #condition "; ")
+#define CHECK_KERNEL(condition) CHECK(!kKernelSeesLocks || (condition))
 
 const long kPage = ::sysconf(_SC_PAGESIZE);
 const long kPageKb = kPage / 1024;
@@ -78,67 +66,56 @@ TEST(MemoryLockTest, APageStaysLockedWhileAnyBlockOnItLives) {
         char* b = pages + kPage / 2;
         LockMemory(a, 32);
         LockMemory(b, 64);
-        failures += Expect(LockedBlocksOnPage(pages) == 2, "two blocks on the first page");
-        failures += Expect(PageKeptInMemory(pages + kPage - 1), "first page locked");
-        failures += ExpectKernel(LockedKilobytes() == before + kPageKb, "one page in VmLck");
-
+        CHECK(LockedBlocksOnPage(pages) == 2 && PageKeptInMemory(pages + kPage - 1));
+        CHECK_KERNEL(LockedKilobytes() == before + kPageKb);
         UnlockMemory(a, 32);  // b still lives on the page
-        failures += Expect(LockedBlocksOnPage(b) == 1, "one block left");
-        failures += Expect(PageKeptInMemory(b), "page still locked");
-        failures += ExpectKernel(LockedKilobytes() == before + kPageKb, "page still in VmLck");
+        CHECK(LockedBlocksOnPage(b) == 1 && PageKeptInMemory(b));
+        CHECK_KERNEL(LockedKilobytes() == before + kPageKb);
 
-        // A block across a page boundary counts on both pages.
-        LockMemory(pages + kPage - 8, 16);
-        failures += Expect(LockedBlocksOnPage(pages) == 2, "boundary block on the first page");
-        failures += Expect(LockedBlocksOnPage(pages + kPage) == 1, "and on the second");
-        failures += Expect(LockedBlocksOnPage(pages + 2 * kPage) == 0, "not on the third");
-        failures += ExpectKernel(LockedKilobytes() == before + 2 * kPageKb, "two pages in VmLck");
-
+        LockMemory(pages + kPage - 8, 16);  // across a page boundary: counts on both pages
+        CHECK(LockedBlocksOnPage(pages) == 2 && LockedBlocksOnPage(pages + kPage) == 1);
+        CHECK(LockedBlocksOnPage(pages + 2 * kPage) == 0);
+        CHECK_KERNEL(LockedKilobytes() == before + 2 * kPageKb);
         UnlockMemory(b, 64);
-        failures += Expect(LockedBlocksOnPage(pages) == 1, "the boundary block keeps page one");
+        CHECK(LockedBlocksOnPage(pages) == 1);
         UnlockMemory(pages + kPage - 8, 16);
-        failures += Expect(LockedBlocksOnPage(pages) == 0 && !PageKeptInMemory(pages), "all gone");
-        failures += Expect(LockedBlocksOnPage(pages + kPage) == 0, "second page free");
-        failures += ExpectKernel(LockedKilobytes() == before, "VmLck back");
+        CHECK(LockedBlocksOnPage(pages) == 0 && !PageKeptInMemory(pages));
+        CHECK(LockedBlocksOnPage(pages + kPage) == 0);
+        CHECK_KERNEL(LockedKilobytes() == before);
 
-        // An unlock without a lock, and empty blocks, change nothing.
-        UnlockMemory(pages, 10);
+        UnlockMemory(pages, 10);  // without a lock, and empty blocks: nothing changes
         LockMemory(pages, 0);
         LockMemory(nullptr, 10);
-        failures += Expect(LockedBlocksOnPage(pages) == 0, "nothing counted");
+        CHECK(LockedBlocksOnPage(pages) == 0);
         std::free(pages);
         return failures;
     });
 }
 
-TEST(MemoryLockTest, SecretTextAndVaultBuffersAreLockedWhileTheyLive) {
+TEST(MemoryLockTest, SecretsAreLockedWhileTheyLiveAndStillWorkBeyondTheLimit) {
     InChild([] {
         std::string failures;
         const long before = LockedKilobytes();
         volatile std::uintptr_t where = 0;  // only the address: the block is gone when checked
+        const auto gone = [&where] { return reinterpret_cast<const void*>(where); };
         {
             SecretString password("master password 1");
             where = reinterpret_cast<std::uintptr_t>(password.data());
-            failures += Expect(LockedBlocksOnPage(password.data()) >= 1, "password counted");
-            failures += Expect(PageKeptInMemory(password.data()), "password page locked");
-            failures += ExpectKernel(LockedKilobytes() > before, "VmLck grew");
+            CHECK(LockedBlocksOnPage(password.data()) >= 1 && PageKeptInMemory(password.data()));
+            CHECK_KERNEL(LockedKilobytes() > before);
             for (int i = 0; i < 5000; ++i) {
                 password.push_back('x');  // regrows several times
             }
-            failures += Expect(PageKeptInMemory(password.data() + 4999), "grown text locked");
+            CHECK(PageKeptInMemory(password.data() + 4999));
         }
-        failures += Expect(LockedBlocksOnPage(reinterpret_cast<const void*>(where)) == 0,
-                           "password page released");
-
-        volatile std::uintptr_t picture = 0;  // only the address: the block is gone when checked
+        CHECK(LockedBlocksOnPage(gone()) == 0);
         {
             Data<unsigned char> block;
             block.Extend(64 * 1024);  // about a picture block
-            picture = reinterpret_cast<std::uintptr_t>(block.m_pBuffer + 40000);
-            failures += Expect(PageKeptInMemory(block.m_pBuffer + 40000), "picture block locked");
+            where = reinterpret_cast<std::uintptr_t>(block.m_pBuffer + 40000);
+            CHECK(PageKeptInMemory(block.m_pBuffer + 40000));
         }
-        failures += Expect(LockedBlocksOnPage(reinterpret_cast<const void*>(picture)) == 0,
-                           "picture block released");
+        CHECK(LockedBlocksOnPage(gone()) == 0);
 
         // A key held inside an object of another library: locked before it is made, still
         // locked while its own destructor wipes it, released afterwards.
@@ -152,44 +129,27 @@ TEST(MemoryLockTest, SecretTextAndVaultBuffersAreLockedWhileTheyLive) {
             }
         };
         bool lockedAtWipe = false;
-        volatile std::uintptr_t key = 0;
         {
             LockedBox<Key> box(&lockedAtWipe);
-            key = reinterpret_cast<std::uintptr_t>(box->bytes);
-            failures += Expect(LockedBlocksOnPage(box->bytes) >= 1, "boxed key counted");
-            failures += Expect(PageKeptInMemory(box->bytes + 15), "boxed key locked");
+            where = reinterpret_cast<std::uintptr_t>(box->bytes);
+            CHECK(LockedBlocksOnPage(box->bytes) >= 1 && PageKeptInMemory(box->bytes + 15));
         }
-        failures += Expect(lockedAtWipe, "boxed key still locked while wiped");
-        failures += Expect(LockedBlocksOnPage(reinterpret_cast<const void*>(key)) == 0,
-                           "boxed key released");
-        failures += ExpectKernel(LockedKilobytes() == before, "VmLck back");
-        return failures;
-    });
-}
+        CHECK(lockedAtWipe && LockedBlocksOnPage(gone()) == 0);
+        CHECK_KERNEL(LockedKilobytes() == before);
 
-TEST(MemoryLockTest, BeyondTheLimitSecretsStillWorkUnlocked) {
-    InChild([] {
         // Without the right to lock beyond the limit (root has it), and with no limit left.
         __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
         __user_cap_data_struct caps[2]{};
-        if (::syscall(SYS_capget, &header, caps) != 0) {
-            return std::string("capget failed");
-        }
-        caps[CAP_IPC_LOCK / 32].effective &= ~(1u << (CAP_IPC_LOCK % 32));
-        if (::syscall(SYS_capset, &header, caps) != 0) {
-            return std::string("capset failed");
-        }
         const rlimit none{0, 0};
-        if (::setrlimit(RLIMIT_MEMLOCK, &none) != 0) {
-            return std::string("setrlimit failed");
-        }
-        std::string failures;
+        CHECK(::syscall(SYS_capget, &header, caps) == 0);
+        caps[CAP_IPC_LOCK / 32].effective &= ~(1u << (CAP_IPC_LOCK % 32));
+        CHECK(::syscall(SYS_capset, &header, caps) == 0);
+        CHECK(::setrlimit(RLIMIT_MEMLOCK, &none) == 0);
         SecretString password("still usable");
         password += " text";
-        failures += Expect(password.view() == "still usable text", "text intact");
-        failures += Expect(LockedBlocksOnPage(password.data()) >= 1, "counted");
-        failures += ExpectKernel(!PageKeptInMemory(password.data()), "not locked");
-        failures += ExpectKernel(LockedKilobytes() == 0, "nothing in VmLck");
+        CHECK(password.view() == "still usable text");
+        CHECK(LockedBlocksOnPage(password.data()) >= 1);
+        CHECK_KERNEL(!PageKeptInMemory(password.data()) && LockedKilobytes() == 0);
         return failures;
     });
 }
