@@ -76,6 +76,7 @@ int DbDevice::Close(const std::string& address, bool writeBack) {
     return closing->Close(writeBack ? 0 : DB_NOSYNC) == 0 ? kOk : kRefused;
 }
 
+// Kept for the framework's callers; ferrocask.db gets 2 MB unless "face"/"friend" is in its path.
 u_int32_t DbDevice::CacheBytesFor(const std::string& address) {
     const bool big = Contains(address, "zi.db");
     if (Contains(address, "face")) {

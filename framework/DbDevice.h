@@ -114,6 +114,7 @@ public:
     int Write(void* buffer, int length, const ACE_Time_Value* timeout) override;
 
     // The device's shared handle; it stays open after the circuit is gone.
+    // Requests serve framework callers; the vault uses this to tell a missing key from an error.
     Db* GetDb() const { return m_pDb; }
 
 private:

@@ -17,6 +17,7 @@ class ThreadDevice : public PlainBase,
     using Lockable = Loki::ObjectLevelLockable<ThreadDevice, Loki::Mutex>;
 
 public:
+    // Kept because callers of the framework expect them; this program gives the workers no work.
     static constexpr int kInitialWorkers = 8;
 
     // Starts kInitialWorkers workers at once, so lending one later costs no thread start.

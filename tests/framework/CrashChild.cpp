@@ -7,7 +7,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -20,21 +19,16 @@
 // Exported (the program is linked with its symbols visible), so they show in the backtrace.
 // The undefined-behaviour sanitizer would stop the program before the store faults.
 extern "C" __attribute__((noinline, no_sanitize("undefined"))) void CrashChildNullWrite() {
-    // Both the pointer and the target are volatile: the compiler can neither see that the
-    // pointer is null nor drop the store.
-    volatile int* volatile nowhere = nullptr;
+    volatile int* volatile nowhere = nullptr;  // the compiler can neither see nor drop it
     *nowhere = 1;
 }
 
 volatile bool g_deeper = true;  // always true; the compiler cannot know it
 
 extern "C" __attribute__((noinline)) int CrashChildRecurse(int depth) {
-    if (!g_deeper) {
-        return depth;
-    }
     volatile char ballast[1024];
     ballast[0] = static_cast<char>(depth);
-    return CrashChildRecurse(depth + 1) + ballast[0];
+    return g_deeper ? CrashChildRecurse(depth + 1) + ballast[0] : depth;
 }
 
 extern "C" __attribute__((noinline)) void CrashChildThrow() {
@@ -42,22 +36,14 @@ extern "C" __attribute__((noinline)) void CrashChildThrow() {
 }
 
 int main(int argc, char** argv) {
-    // No core file: the report is what the test looks at.
-    const rlimit noCore = {0, 0};
+    const rlimit noCore = {0, 0};  // no core file: the report is what the test looks at
     ::setrlimit(RLIMIT_CORE, &noCore);
-
-    if (argc < 2) {
-        std::cerr << "usage: crash_child <how> [dump name] [output path]\n";
-        return 2;
-    }
-    std::string how = argv[1];
-    const std::string undumpable = "undumpable-";
-    if (how.compare(0, undumpable.size(), undumpable) == 0) {
+    std::string how = argc > 1 ? argv[1] : "";
+    if (how.rfind("undumpable-", 0) == 0) {
         if (!Ombrix::DisableCoreDumps()) {
-            std::cerr << "core dumps could not be turned off\n";
             return 4;
         }
-        how.erase(0, undumpable.size());
+        how.erase(0, std::string("undumpable-").size());
         if (how == "wait") {
             std::cout << "ready" << std::endl;
             for (;;) {
@@ -68,7 +54,6 @@ int main(int argc, char** argv) {
     if (how == "framework") {
         Ombrix::MyFramework::Instance().Init();
         CrashChildNullWrite();
-        return 0;
     }
     Ombrix::InstallCrashDumpWriter(argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "");
     if (how == "null-write") {

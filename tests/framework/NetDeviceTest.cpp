@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <ace/INET_Addr.h>
@@ -15,6 +14,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <ctime>
 #include <thread>
 #include <vector>
 
@@ -26,6 +26,8 @@
 
 using namespace Ombrix;
 using Circuit = std::unique_ptr<CircuitInterface>;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -64,7 +66,7 @@ protected:
     }
     void TearDown() override { DeviceManager::DestroyInstance(); }
 
-    Circuit Request(const std::string& address, int mode, int* error,
+    Circuit Request(const std::string& address, int mode, int* error = nullptr,
                     const ACE_Time_Value* timeout = nullptr) {
         return DeviceManager::Instance().GetCircuit(kNetDevice, address, mode, error, timeout);
     }
@@ -77,7 +79,7 @@ protected:
         int error = 1;
         Circuit circuit;
         for (int i = 0; i < 1000 && error != 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(i == 0 ? 0 : 10));
+            std::this_thread::sleep_for(milliseconds(i == 0 ? 0 : 10));
             circuit = Request("127.0.0.1:" + std::to_string(port), 1, &error);
         }
         EXPECT_EQ(error, 0) << "nobody listens on " << port;
@@ -87,10 +89,6 @@ protected:
         const auto files = testsupport::ListFiles(dir.Path(), "log_");
         return files.empty() ? std::string() : testsupport::ReadFile(dir.File(files[0]));
     }
-    void UseLog() {
-        Config::Instance().SetValue("/config/system/log", "true");
-        Log::Instance();
-    }
 
     testsupport::TempDir dir;
     testsupport::ScopedWorkingDirectory cwd{dir.Path()};
@@ -98,17 +96,22 @@ protected:
 
 TEST_F(NetDeviceTest, ConnectionsCarryBytesBothWaysAndTagTheAcceptedPeer) {
     const int port = FreePort();
+    const std::string wide = std::to_string(port + 65536);  // only the low 16 bits count
     int error = -1;
     EXPECT_EQ(Request(std::to_string(port), 0, &error), nullptr);  // no time limit: a look
     EXPECT_EQ(error, 1);
+    const ACE_Time_Value brief(0, 200000);
+    const auto start = Clock::now();
+    EXPECT_EQ(Request(wide, 0, &error, &brief), nullptr);
+    EXPECT_EQ(error, 1);
+    EXPECT_GE(Clock::now() - start, milliseconds(150));
+
     Circuit client = Connect(port);
-    Circuit server;
-    for (int i = 0; i < 1000 && !server; ++i) {  // polls until the client is queued
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        server = Request(std::to_string(port), 0, &error);
-    }
+    Circuit other = Connect(port);
+    Circuit server = NextClient(wide, &error);  // the oldest client first
     ASSERT_NE(server, nullptr);
     EXPECT_EQ(error, 0);
+    EXPECT_NE(NextClient(wide), nullptr);
     ASSERT_NE(server->GetInfo("/netcircuit/extinfo/ip"), nullptr);
     EXPECT_EQ(server->GetInfo("/netcircuit/extinfo/ip")->m_strText, "127.0.0.1");
     EXPECT_EQ(client->GetInfo("/netcircuit/extinfo/ip"), nullptr);
@@ -130,27 +133,11 @@ TEST_F(NetDeviceTest, ConnectionsCarryBytesBothWaysAndTagTheAcceptedPeer) {
     EXPECT_EQ(client->Write(block.data(), -1, nullptr), 1);
 }
 
-TEST_F(NetDeviceTest, AFailedConnectStillGivesACircuitThatCannotRead) {
-    for (const std::string& address :
-         {"127.0.0.1:" + std::to_string(FreePort()), ":" + std::to_string(FreePort())}) {
-        int error = -1;
-        Circuit circuit = Request(address, 1, &error);
-        ASSERT_NE(circuit, nullptr) << address;
-        EXPECT_EQ(error, 1) << address;
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(Send(*circuit, "abc"), 0);
-        EXPECT_EQ(ReadText(*circuit), "-1");
-        // At once, not after the ten seconds the read would wait for data.
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-    }
-}
-
-TEST_F(NetDeviceTest, PortsOutOfRangeGiveErrorThreeAndNoCircuit) {
+TEST_F(NetDeviceTest, BadPortsGiveNoCircuitAndAFailedConnectACircuitThatCannotRead) {
     for (const char* address : {"127.0.0.1:65535", "127.0.0.1:-1", "127.0.0.1:99999999999",
                                 "127.0.0.1:70000", "65535", "-1"}) {
         int error = -1;
-        const int mode = address[0] == '1' ? 1 : 0;
-        EXPECT_EQ(Request(address, mode, &error), nullptr) << address;
+        EXPECT_EQ(Request(address, address[0] == '1' ? 1 : 0, &error), nullptr) << address;
         EXPECT_EQ(error, 3) << address;
     }
     for (const char* address : {"127.0.0.1:65534", "127.0.0.1"}) {  // 65534 and 80 are tried
@@ -158,30 +145,23 @@ TEST_F(NetDeviceTest, PortsOutOfRangeGiveErrorThreeAndNoCircuit) {
         EXPECT_NE(Request(address, 1, &error), nullptr) << address;
         EXPECT_NE(error, 3) << address;
     }
-}
-
-TEST_F(NetDeviceTest, LateClientsGoToLaterRequestsOldestFirstOnTheLow16BitsOfThePort) {
-    const int port = FreePort();
-    const std::string wide = std::to_string(port + 65536);
-    int error = -1;
-    const ACE_Time_Value brief(0, 200000);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Request(wide, 0, &error, &brief), nullptr);
-    EXPECT_EQ(error, 1);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
-
-    Circuit first = Connect(port);
-    Circuit second = Connect(port);
-    Circuit a = NextClient(wide, &error);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(error, 0);
-    EXPECT_NE(NextClient(wide), nullptr);
-    Send(*first, "1");
-    EXPECT_EQ(ReadText(*a), "1");
+    for (const std::string& address :
+         {"127.0.0.1:" + std::to_string(FreePort()), ":" + std::to_string(FreePort())}) {
+        int error = -1;
+        Circuit circuit = Request(address, 1, &error);
+        ASSERT_NE(circuit, nullptr) << address;
+        EXPECT_EQ(error, 1) << address;
+        const auto start = Clock::now();
+        EXPECT_EQ(Send(*circuit, "abc"), 0);
+        EXPECT_EQ(ReadText(*circuit), "-1");
+        // At once, not after the ten seconds the read would wait for data.
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    }
 }
 
 TEST_F(NetDeviceTest, SimultaneousFirstRequestsForAPortShareOneListener) {
-    UseLog();
+    Config::Instance().SetValue("/config/system/log", "true");
+    Log::Instance();
     const int before = testsupport::BaselineThreadCount();
     constexpr int kCallers = 6;
     for (int round = 0; round < 10; ++round) {
@@ -206,37 +186,28 @@ TEST_F(NetDeviceTest, SimultaneousFirstRequestsForAPortShareOneListener) {
         ASSERT_EQ(served, kCallers) << "round " << round;
         EXPECT_EQ(testsupport::CountProcessThreads(), before + round + 1);  // one per port
     }
-    EXPECT_EQ(LogText().find("acceptor.open fail"), std::string::npos) << LogText();
-}
+    EXPECT_EQ(LogText(), "");
 
-TEST_F(NetDeviceTest, APortThatCannotBeOpenedIsLoggedAndNeverAnswers) {
-    UseLog();
+    // A port that cannot be opened is logged, and nobody is ever taken in on it.
     ACE_SOCK_Acceptor taken;
     const std::string port = std::to_string(TakePort(taken));
-    Request(port, 0, nullptr);
+    Request(port, 0);
     for (int i = 0; i < 1000 && LogText().empty(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(milliseconds(10));
     }
     EXPECT_NE(LogText().find("error:acceptor.open fail\n"), std::string::npos) << LogText();
     int error = -1;
     const ACE_Time_Value brief(0, 100000);
     EXPECT_EQ(Request(port, 0, &error, &brief), nullptr);
     EXPECT_EQ(error, 1);
-    taken.close();
 }
 
-TEST_F(NetDeviceTest, RemovingTheDeviceStopsWaitingListenersAndClosesUnclaimedClients) {
-    DeviceManager::DestroyInstance();
-    const int before = testsupport::BaselineThreadCount();
-    SetUp();
+TEST_F(NetDeviceTest, RemovingTheDeviceClosesClientsNobodyClaimed) {
     const int port = FreePort();
-    Request(std::to_string(port), 0, nullptr);
-    Request(std::to_string(FreePort()), 0, nullptr);
+    Request(std::to_string(port), 0);
     Circuit unclaimed = Connect(port);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // let it be queued
-    EXPECT_EQ(testsupport::CountProcessThreads(), before + 2);
+    std::this_thread::sleep_for(milliseconds(100));  // let it be queued
     DeviceManager::Instance().Remove(kNetDevice);
-    EXPECT_EQ(testsupport::CountProcessThreads(), before);
     EXPECT_EQ(ReadText(*unclaimed), "0");
 }
 
@@ -245,14 +216,11 @@ TEST_F(NetDeviceTest, RemovingTheDeviceStopsWaitingListenersAndClosesUnclaimedCl
 // descriptors are free again.
 TEST_F(NetDeviceTest, AListenerOutOfDescriptorsPausesInsteadOfSpinningAndTakesTheClientLater) {
     const int port = FreePort();
-    Request(std::to_string(port), 0, nullptr);  // starts the listener
-    {
-        Circuit first = Connect(port);  // the listener is up once this one got through
-        ASSERT_NE(NextClient(std::to_string(port)), nullptr);
-    }
+    Request(std::to_string(port), 0);  // starts the listener
+    Connect(port);                     // which is up once this one got through
+    ASSERT_NE(NextClient(std::to_string(port)), nullptr);
     const int client = ::socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(client, 0);
-
     rlimit original{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
     rlimit few = original;
@@ -263,31 +231,20 @@ TEST_F(NetDeviceTest, AListenerOutOfDescriptorsPausesInsteadOfSpinningAndTakesTh
         fillers.push_back(fd);
     }
     ASSERT_EQ(errno, EMFILE);
-
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-    const auto cpuNow = [] {
-        timespec now{};
-        ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-    };
-    const auto cpuBefore = cpuNow();
+    const std::clock_t cpuBefore = std::clock();
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    const auto cpuUsed = cpuNow() - cpuBefore;
-
+    const double cpuUsed = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
     for (const int fd : fillers) {
         ::close(fd);
     }
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
-    // Spinning would have kept a core busy for the whole second.
-    EXPECT_LT(cpuUsed, std::chrono::milliseconds(300))
-        << std::chrono::duration_cast<std::chrono::milliseconds>(cpuUsed).count()
-        << " ms of processor time in one second";
-
+    EXPECT_LT(cpuUsed, 0.3) << "seconds of processor time in one second";  // spinning: ~1
     Circuit accepted = NextClient(std::to_string(port));
     ASSERT_NE(accepted, nullptr);
     ASSERT_EQ(::send(client, "late", 4, MSG_NOSIGNAL), 4);
