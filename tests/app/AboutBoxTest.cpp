@@ -1,5 +1,5 @@
-#include <functional>
-
+// The About box: offered by the pop-up menu of the main window's free area and by the
+// About command only; and the main window's icons.
 #include <gtk/gtk.h>
 
 #include <wx/menu.h>
@@ -19,55 +19,6 @@ using namespace dialoguetest;
 
 namespace {
 
-// Runs work once after ms, also inside the nested loops of a pop-up menu or a modal box.
-class Later {
-public:
-    Later(int ms, std::function<void()> work) : m_work(std::move(work)) {
-        m_timer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { m_work(); });
-        m_timer.StartOnce(ms);
-    }
-
-private:
-    std::function<void()> m_work;
-    wxTimer m_timer;
-};
-
-// Presses keys only once a pop-up menu is up and holds the input grab; gives up (closing
-// any menu with Escape) after limitMs, so that a menu never stays up for good.
-class MenuChooser {
-public:
-    explicit MenuChooser(int limitMs) : m_limitMs(limitMs) {
-        m_timer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Tick(); });
-        m_timer.Start(100);
-    }
-    bool Chose() const { return m_chose; }
-
-private:
-    void Tick() {
-        m_waitedMs += 100;
-        GtkWidget* grab = gtk_grab_get_current();
-        const bool menuUp = grab != nullptr && GTK_IS_MENU(grab);
-        wxUIActionSimulator keys;
-        if (menuUp && m_waitedMs >= 300) {
-            // The first item that can be chosen is the About item (a separator comes first).
-            keys.Char(WXK_DOWN);
-            keys.Char(WXK_RETURN);
-            m_chose = true;
-            m_timer.Stop();
-        } else if (m_waitedMs >= m_limitMs) {
-            if (menuUp) {
-                keys.Char(WXK_ESCAPE);
-            }
-            m_timer.Stop();
-        }
-    }
-
-    wxTimer m_timer;
-    int m_limitMs;
-    int m_waitedMs = 0;
-    bool m_chose = false;
-};
-
 CAboutDlg* ShownAboutBox() {
     for (wxWindow* window : wxTopLevelWindows) {
         if (auto* about = dynamic_cast<CAboutDlg*>(window); about != nullptr && about->IsShown()) {
@@ -77,47 +28,80 @@ CAboutDlg* ShownAboutBox() {
     return nullptr;
 }
 
-struct AboutSeen {
-    bool shown = false;
-    std::string caption;
-    std::vector<std::string> texts;
-    std::string okLabel;
-    wxRect iconRect;
-    bool iconOk = false;
-};
+// Plays the user's part from timers, since a pop-up menu and the About box each run a
+// loop of their own: once a pop-up menu holds the input grab, chooses its first item that
+// can be chosen (the About item, after a separator); once the About box is up, looks at it
+// and closes it with its OK button. Gives up after limitMs, closing any menu with Escape.
+// Two timers: the key press that chooses the item runs the box's loop inside the first
+// timer's call, and a timer is not called again from within its own call.
+class AboutUser {
+public:
+    explicit AboutUser(int limitMs) : m_limitMs(limitMs) {
+        m_menuTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { MenuTick(); });
+        m_menuTimer.Start(100);
+        m_boxTimer.Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+            if (CAboutDlg* about = ShownAboutBox(); about != nullptr) {
+                m_boxTimer.Stop();
+                InspectAndClose(about);
+            }
+        });
+        m_boxTimer.Start(100);
+    }
+    bool Done() const { return shown && ShownAboutBox() == nullptr; }
 
-// Looks at the About box once it is up and closes it with its OK button.
-AboutSeen InspectAndClose() {
-    AboutSeen seen;
-    CAboutDlg* about = nullptr;
-    guitest::PumpUntil([&] { return (about = ShownAboutBox()) != nullptr; }, 5000);
-    if (about == nullptr) {
-        return seen;
-    }
-    guitest::Pump(200);
-    seen.shown = true;
-    seen.caption = about->GetTitle().utf8_str();
-    for (wxWindow* child : about->GetChildren()) {
-        if (auto* text = dynamic_cast<wxStaticText*>(child)) {
-            seen.texts.emplace_back(text->GetLabel().utf8_str());
+    bool choseFromMenu = false, shown = false, iconOk = false;
+    std::string caption, okLabel;
+    std::vector<std::string> texts;
+    wxRect iconRect;
+
+private:
+    void MenuTick() {
+        m_waitedMs += 100;
+        GtkWidget* grab = gtk_grab_get_current();
+        const bool menuUp = grab != nullptr && GTK_IS_MENU(grab);
+        wxUIActionSimulator keys;
+        if (menuUp && m_waitedMs >= 300) {
+            m_menuTimer.Stop();
+            choseFromMenu = true;
+            keys.Char(WXK_DOWN);
+            keys.Char(WXK_RETURN);
+        } else if (m_waitedMs >= m_limitMs || shown) {
+            m_menuTimer.Stop();
+            m_boxTimer.Stop();
+            if (menuUp) {
+                keys.Char(WXK_ESCAPE);
+            }
         }
-        if (auto* icon = dynamic_cast<wxStaticBitmap*>(child)) {
-            seen.iconRect = icon->GetRect();
-            seen.iconOk = icon->GetBitmap().IsOk();
+    }
+    void InspectAndClose(CAboutDlg* about) {
+        guitest::Pump(200);
+        shown = true;
+        caption = about->GetTitle().utf8_str();
+        for (wxWindow* child : about->GetChildren()) {
+            if (auto* text = dynamic_cast<wxStaticText*>(child)) {
+                texts.emplace_back(text->GetLabel().utf8_str());
+            }
+            if (auto* icon = dynamic_cast<wxStaticBitmap*>(child)) {
+                iconRect = icon->GetRect();
+                iconOk = icon->GetBitmap().IsOk();
+            }
+        }
+        guitest::SaveScreenshot(about, "about-box");
+        if (wxWindow* ok = about->FindWindow(ids::kOk)) {
+            okLabel = ok->GetLabel().utf8_str();
+            const wxRect rect = ok->GetRect();
+            guitest::ClickAt(about, rect.GetPosition() + wxPoint(rect.width / 2, rect.height / 2));
         }
     }
-    guitest::SaveScreenshot(about, "about-box");
-    if (wxWindow* ok = about->FindWindow(ids::kOk)) {
-        seen.okLabel = ok->GetLabel().utf8_str();
-        const wxRect rect = ok->GetRect();
-        guitest::ClickAt(about, rect.GetPosition() + wxPoint(rect.width / 2, rect.height / 2));
-    }
-    return seen;
-}
+
+    wxTimer m_menuTimer, m_boxTimer;
+    int m_limitMs;
+    int m_waitedMs = 0;
+};
 
 class AboutBoxTest : public DialogueTest {};
 
-TEST(AboutMenuTest, OffersTheAboutItemAfterASeparator) {
+TEST_F(AboutBoxTest, RightClickOnTheFreeAreaOffersTheAboutBox) {
     std::unique_ptr<wxMenu> menu = CferrocaskDlg::CreateAboutMenu();
     ASSERT_EQ(menu->GetMenuItemCount(), 2u);
     EXPECT_TRUE(menu->FindItemByPosition(0)->IsSeparator());
@@ -126,68 +110,41 @@ TEST(AboutMenuTest, OffersTheAboutItemAfterASeparator) {
     // The '&' marks the mnemonic, which GTK underlines instead of showing.
     EXPECT_EQ(std::string(item->GetItemLabel().utf8_str()), texts::kAboutMenuItem);
     EXPECT_EQ(std::string(item->GetItemLabelText().utf8_str()), "关于 ferrocask(A)...");
-}
 
-TEST_F(AboutBoxTest, RightClickOnTheFreeAreaOffersTheAboutBox) {
     Start();
+    AboutUser user(8000);
     // Below the buttons, inside the group box: no control of its own takes the click.
-    const wxPoint freeSpot(4, dlg->GetClientSize().GetHeight() - 4);
-    AboutSeen seen;
-    // The menu and then the box each run a loop of their own: the steps inside them run
-    // from timers.
-    MenuChooser choose(8000);
-    std::unique_ptr<wxTimer> inspect;
-    Later watch(100, [&] {
-        // Once the box is up (inside the About item's modal loop), look at it and close it.
-        inspect = std::make_unique<wxTimer>();
-        inspect->Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-            if (ShownAboutBox() != nullptr && !seen.shown) {
-                inspect->Stop();
-                seen = InspectAndClose();
-            }
-        });
-        inspect->Start(100);
-    });
-    guitest::MoveMouse(dlg, freeSpot);
+    guitest::MoveMouse(dlg, wxPoint(4, dlg->GetClientSize().GetHeight() - 4));
     wxUIActionSimulator().MouseClick(wxMOUSE_BTN_RIGHT);
-    guitest::PumpUntil([&] { return seen.shown && ShownAboutBox() == nullptr; }, 12000);
-    if (inspect) {
-        inspect->Stop();
-    }
-
-    ASSERT_TRUE(choose.Chose()) << "no pop-up menu came up";
-    ASSERT_TRUE(seen.shown);
-    EXPECT_EQ(seen.caption, "关于 ferrocask");
-    EXPECT_EQ(seen.texts, std::vector<std::string>{"ferrocask 1.0 版"});
-    EXPECT_EQ(seen.okLabel, "确定");
-    EXPECT_TRUE(seen.iconOk);
-    EXPECT_EQ(seen.iconRect,
-              wxRect(platform::DialogUnitsToPixels(11), platform::DialogUnitsToPixels(17),
-                     platform::DialogUnitsToPixels(20), platform::DialogUnitsToPixels(20)));
+    guitest::PumpUntil([&] { return user.Done(); }, 12000);
+    ASSERT_TRUE(user.choseFromMenu) << "no pop-up menu came up";
+    ASSERT_TRUE(user.shown);
+    EXPECT_EQ(user.caption, "关于 ferrocask");
+    EXPECT_EQ(user.texts, std::vector<std::string>{"ferrocask 1.0 版"});
+    EXPECT_EQ(user.okLabel, "确定");
+    EXPECT_TRUE(user.iconOk);
+    const int icon = platform::DialogUnitsToPixels(20);
+    EXPECT_EQ(user.iconRect, wxRect(platform::DialogUnitsToPixels(11),
+                                    platform::DialogUnitsToPixels(17), icon, icon));
     EXPECT_EQ(ShownAboutBox(), nullptr);
     EXPECT_TRUE(dlg->IsShown());
 }
 
-TEST_F(AboutBoxTest, OnlyTheAboutCommandShowsTheBox) {
+TEST_F(AboutBoxTest, OnlyTheAboutCommandShowsTheBoxAndTheWindowCarriesItsIcons) {
     Start();
     EXPECT_FALSE(dlg->OnSysCommand(0xF060));  // the window manager's close command
     EXPECT_FALSE(dlg->OnSysCommand(0));
     EXPECT_EQ(ShownAboutBox(), nullptr);
     // The lowest four bits do not count.
-    AboutSeen seen;
-    Later inspect(300, [&] { seen = InspectAndClose(); });
+    AboutUser user(8000);
     EXPECT_TRUE(dlg->OnSysCommand(CferrocaskDlg::kAboutCommand | 0x5));
-    EXPECT_TRUE(seen.shown);
+    EXPECT_TRUE(user.shown);
     EXPECT_TRUE(dlg->IsShown());
-}
 
-TEST_F(AboutBoxTest, MainWindowCarriesTheIconAtSeveralSizes) {
-    Start();
     const wxIconBundle& icons = dlg->GetIcons();
     EXPECT_GE(icons.GetIconCount(), 4u);
     for (int side : {16, 32, 48}) {
-        const wxIcon icon = icons.GetIconOfExactSize(wxSize(side, side));
-        EXPECT_TRUE(icon.IsOk()) << side;
+        EXPECT_TRUE(icons.GetIconOfExactSize(wxSize(side, side)).IsOk()) << side;
     }
 }
 

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -13,82 +12,83 @@
 
 #include "support/ChildProcess.h"
 #include "support/ProgramRun.h"
-#include "support/TempDir.h"
-#include "support/XDriver.h"
+#include "support/ProgramWindow.h"
 
-using testsupport::CoreFileLimits;
 using testsupport::ProgramRun;
 using testsupport::ReadFile;
-using testsupport::RunCommand;
-using testsupport::TempDir;
 using xdriver::WaitUntil;
 
 namespace {
 
+// Whether another program holds the folder's lock. The probe takes the lock for a moment
+// when it is free, so it is only asked once a copy of the program has started.
 bool FolderLocked(const std::string& folder) {
-    return RunCommand({"flock", "--nonblock", folder, "true"}) != 0;
+    return testsupport::RunCommand({"flock", "--nonblock", folder, "true"}) != 0;
 }
 
-// Answers the message box of the process as a user would with the keyboard: gives its
-// window the focus and presses Return. False when the process shows no window.
-bool PressReturnIn(pid_t pid) {
-    xdriver::XSession x;
-    const unsigned long box = x.FindOtherWindow(pid, "");
-    if (box == 0) {
-        return false;
-    }
-    x.Focus(box);
-    x.Press("Return");
-    return true;
+struct FileState {
+    std::string bytes;
+    timespec modified{};
+};
+
+FileState StateOf(const std::string& path) {
+    struct stat info {};
+    EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
+    return FileState{ReadFile(path), info.st_mtim};
 }
 
 }  // namespace
 
 TEST(ProgramInstanceTest, ASecondCopyLeavesTheVaultAloneAndTheFirstIsUndumpable) {
-    TempDir folder;
+    testsupport::TempDir folder;
     ProgramRun::Install(FERROCASK_PROGRAM, folder.Path());
+    xdriver::XSession x;
 
     ProgramRun first(folder.Path());
-    // A sanitizer build on a busy machine may take its time to get its window up.
-    ASSERT_TRUE(WaitUntil([&] { return FolderLocked(folder.Path()); }, 60000))
-        << "the first copy did not take the folder; it "
+    // The program takes the folder before it opens its main window. A sanitizer build on a
+    // busy machine may take its time to get there.
+    ASSERT_TRUE(testsupport::ProgramWindow(x, first.Pid()).WaitShown(60000))
+        << "the first copy shows no main window; it "
         << (first.Running() ? "still runs" : "has ended") << " and wrote:\n"
         << first.Output();
-    EXPECT_EQ(CoreFileLimits(first.Pid()), "0 0");
+    EXPECT_TRUE(FolderLocked(folder.Path()));
+    EXPECT_EQ(testsupport::CoreFileLimits(first.Pid()), "0 0");
     // The first run made the vault file; it stays as it is from here on.
     ASSERT_TRUE(
         WaitUntil([&] { return testsupport::FileExists(folder.File("ferrocask.db")); }, 20000));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const std::string before = ReadFile(folder.File("ferrocask.db"));
-    struct stat statBefore {};
-    ASSERT_EQ(::stat(folder.File("ferrocask.db").c_str(), &statBefore), 0);
-
+    const FileState before = StateOf(folder.File("ferrocask.db"));
     {
         ProgramRun second(folder.Path());
-        // It shows its message box and waits for the user; meanwhile the file is untouched.
-        ASSERT_TRUE(WaitUntil([&] { return PressReturnIn(second.Pid()); }, 60000))
-            << "the second copy showed no window; it wrote:\n"
+        // It shows its message box and waits for the user, who answers with Return (again
+        // while it runs: the box may not have had the focus yet); then it ends by itself.
+        const auto answer = [&] {
+            const unsigned long box = x.FindOtherWindow(second.Pid(), "");
+            if (box != 0) {
+                x.Focus(box);
+                x.Press("Return");
+            }
+            return box != 0;
+        };
+        ASSERT_TRUE(WaitUntil(answer, 60000)) << "the second copy showed no window; it wrote:\n"
+                                              << second.Output();
+        const auto ended = [&] {
+            const bool running = second.Running();
+            if (running) {
+                answer();
+            }
+            return !running;
+        };
+        ASSERT_TRUE(WaitUntil(ended, 20000)) << "the second copy did not end; it wrote:\n"
+                                             << second.Output();
+        EXPECT_TRUE(WIFEXITED(second.Status()) && WEXITSTATUS(second.Status()) == 1)
+            << "wait status " << second.Status() << "\n"
             << second.Output();
-        // Answered, the box closes and the program ends by itself.
-        ASSERT_TRUE(WaitUntil(
-            [&] {
-                if (!second.Running()) {
-                    return true;
-                }
-                PressReturnIn(second.Pid());  // the box may not have had the focus yet
-                return false;
-            },
-            20000))
-            << "the second copy did not end; it wrote:\n"
-            << second.Output();
-        EXPECT_TRUE(WIFEXITED(second.Status())) << second.Output();
-        EXPECT_EQ(WEXITSTATUS(second.Status()), 1) << second.Output();
     }
-    struct stat statAfter {};
-    ASSERT_EQ(::stat(folder.File("ferrocask.db").c_str(), &statAfter), 0);
-    EXPECT_EQ(ReadFile(folder.File("ferrocask.db")), before);
-    EXPECT_EQ(statAfter.st_mtim.tv_sec, statBefore.st_mtim.tv_sec);
-    EXPECT_EQ(statAfter.st_mtim.tv_nsec, statBefore.st_mtim.tv_nsec);
+    const FileState after = StateOf(folder.File("ferrocask.db"));
+    EXPECT_EQ(after.bytes, before.bytes);
+    EXPECT_EQ(after.modified.tv_sec, before.modified.tv_sec);
+    EXPECT_EQ(after.modified.tv_nsec, before.modified.tv_nsec);
     EXPECT_TRUE(FolderLocked(folder.Path()));  // still the first copy's
 
     ::kill(first.Pid(), SIGKILL);

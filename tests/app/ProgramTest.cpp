@@ -13,7 +13,6 @@
 
 using testsupport::ListFiles;
 using testsupport::ProgramRun;
-using testsupport::ProgramWindow;
 
 namespace {
 
@@ -21,18 +20,16 @@ const std::string kMaster = "qwe12345";
 
 class ProgramTest : public ::testing::Test {
 protected:
-    // The program in the test vault's folder, with a configuration file if given.
-    void Install(const std::string& config = "") {
+    // Installs the program in the test vault's folder, with a configuration file if given,
+    // and starts it. With ownNetwork, exit code 120 means that no network of its own could
+    // be made for the program (that needs the right to create namespaces, which root has).
+    void Start(const std::string& config, bool ownNetwork = false) {
         ProgramRun::Install(FERROCASK_PROGRAM, vault.Directory());
         if (!config.empty()) {
             testsupport::WriteFile(vault.File("config.txt"), config);
         }
-    }
-    void Start(bool ownNetwork = false) {
         run = std::make_unique<ProgramRun>(vault.Directory(), ownNetwork);
-        window = std::make_unique<ProgramWindow>(x, run->Pid());
-        // Exit code 120: no network of its own could be made for the program (that needs
-        // the right to create namespaces, which root has).
+        window = std::make_unique<testsupport::ProgramWindow>(x, run->Pid());
         ASSERT_TRUE(window->WaitShown(20000))
             << "no window; wait status " << (run->Running() ? -1 : run->Status()) << "\n"
             << run->Output();
@@ -50,22 +47,20 @@ protected:
     testsupport::TestVault vault;
     xdriver::XSession x;
     std::unique_ptr<ProgramRun> run;
-    std::unique_ptr<ProgramWindow> window;
+    std::unique_ptr<testsupport::ProgramWindow> window;
 };
 
 }  // namespace
 
 TEST_F(ProgramTest, StartsWithoutConfigurationMakesItsFilesAndEndsWhenClosed) {
-    Install();
     // The update check goes to the built-in server: the program gets a network of its own
     // with nothing in it, so that the attempt fails at once without leaving the machine.
-    Start(true);
+    Start("", true);
     EXPECT_EQ(x.Size(window->Id()).x, 482);
     EXPECT_EQ(x.Size(window->Id()).y, 315);
     xdriver::Point keyboard;
     ASSERT_TRUE(window->WaitForKeyboard(&keyboard, 15000)) << "the password panel is not drawn";
     window->Screenshot("program-first-run");
-
     EXPECT_TRUE(testsupport::FileExists(vault.File("ferrocask.db")));
     EXPECT_EQ(ListFiles(vault.Directory(), "log_").size(), 1u);
     EXPECT_FALSE(testsupport::FileExists(vault.File("config.txt")));
@@ -77,8 +72,7 @@ TEST_F(ProgramTest, StartsWithoutConfigurationMakesItsFilesAndEndsWhenClosed) {
 TEST_F(ProgramTest, EndsWhenClosedWithTheVaultOpen) {
     vault.Create(kMaster, 4, {{"mail", "pw-mail"}});
     vault.CloseFiles();
-    Install("/config/update/server off\n");
-    Start();
+    Start("/config/update/server off\n");
     ASSERT_TRUE(window->TypePassword(kMaster));
     // The picture check: "看到" opens the list.
     ASSERT_TRUE(window->WaitSettled(5000));
@@ -95,8 +89,7 @@ TEST_F(ProgramTest, EndsWhenClosedWithTheVaultOpen) {
 
 TEST_F(ProgramTest, ClosingWhileTheUpdateServerKeepsSilentEndsAtOnce) {
     testsupport::ScriptedServer silent(testsupport::ServerScript{{}, 0, false});
-    Install("/config/update/server " + silent.Address() + "\n");
-    Start();
+    Start("/config/update/server " + silent.Address() + "\n");
     // The check waits for an answer that does not come (for up to 16 seconds).
     ASSERT_TRUE(xdriver::WaitUntil(
         [&] { return silent.Request().find("GET /software/update.xml") == 0; }, 15000));

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <filesystem>
 #include <regex>
 
 #include "resources/DialogTemplates.h"
@@ -17,7 +16,6 @@ using testsupport::ListFiles;
 using testsupport::ProgramRun;
 using testsupport::ProgramWindow;
 using testsupport::ReadFile;
-using xdriver::Point;
 
 namespace {
 
@@ -32,23 +30,19 @@ protected:
     void SetUp() override {
         ProgramRun::Install(FERROCASK_PROGRAM, vault.Directory());
         testsupport::WriteFile(vault.File("config.txt"), "/config/update/server off\n");
-        WritePicture("holiday.jpg", 1);
-        WritePicture("garden.jpg", 2);
-    }
-
-    // A photograph-like colour pattern, as a JPEG file in the program folder.
-    void WritePicture(const std::string& name, int seed) {
-        xdriver::Image image;
-        image.width = 200;
-        image.height = 150;
-        for (int y = 0; y < image.height; ++y) {
-            for (int x = 0; x < image.width; ++x) {
-                image.rgb.push_back(static_cast<std::uint8_t>((x + seed * 70) % 256));
-                image.rgb.push_back(static_cast<std::uint8_t>((y * 2 + seed * 30) % 256));
-                image.rgb.push_back(static_cast<std::uint8_t>((x * y / 40 + seed * 90) % 256));
+        // Two photograph-like colour patterns as JPEG files in the program folder.
+        for (const int seed : {1, 2}) {
+            xdriver::Image image{200, 150, {}};
+            for (int y = 0; y < image.height; ++y) {
+                for (int x = 0; x < image.width; ++x) {
+                    image.rgb.insert(image.rgb.end(),
+                                     {static_cast<std::uint8_t>(x + seed * 70),
+                                      static_cast<std::uint8_t>(y * 2 + seed * 30),
+                                      static_cast<std::uint8_t>(x * y / 40 + seed * 90)});
+                }
             }
+            ASSERT_TRUE(xdriver::SaveImage(image, vault.File(kPictures[seed - 1]), "jpeg"));
         }
-        ASSERT_TRUE(xdriver::SaveImage(image, vault.File(name), "jpeg"));
     }
 
     void Start() {
@@ -62,7 +56,6 @@ protected:
             << "wait status " << run->Status() << "\n"
             << run->Output();
     }
-
     void Settle() { ASSERT_TRUE(window->WaitSettled(8000)); }
 
     // A new master password, typed twice, and a picture chosen in the file dialog.
@@ -89,43 +82,36 @@ protected:
         Settle();
     }
 
-    // Selects the list's row (0 or 1) with the pointer and the arrow key.
-    void SelectRow(int row) {
-        const Point list = ProgramWindow::ControlCorner(ListTemplate(), ids::kNameList);
+    // Selects the list's row with the pointer and the arrow key, and copies its password,
+    // answering the warning and the master password; another program then pastes it.
+    void CopyRow(int row, const std::string& master, const std::string& expected) {
+        const xdriver::Point list = ProgramWindow::ControlCorner(ListTemplate(), ids::kNameList);
         x.Focus(window->Id());
-        x.Click(window->Id(), Point{list.x + 40, list.y + 8});
+        x.Click(window->Id(), xdriver::Point{list.x + 40, list.y + 8});
         for (int i = 0; i < row; ++i) {
             x.Press("Down");
         }
         Settle();
-    }
-
-    // Copies the selected entry's password, answering the warning and the master password.
-    void CopySelected(const std::string& master, bool screenshotWarning = false) {
+        window->Screenshot("scenario-two-entries");
         window->Click(ListTemplate(), ids::kCopyButton);
-        if (screenshotWarning) {
-            const unsigned long box = window->WaitForOtherWindow(8000);
-            ASSERT_NE(box, 0u);
-            ASSERT_TRUE(window->WaitSettled(3000));
-            std::filesystem::create_directories(FERROCASK_SCREENSHOT_DIR);
-            xdriver::SaveImage(x.CaptureWindow(box), std::string(FERROCASK_SCREENSHOT_DIR) +
-                                                         "/scenario-copy-warning.png");
-        }
-        ASSERT_TRUE(window->AcceptBox()) << "no clipboard warning";
+        const unsigned long box = window->WaitForOtherWindow(8000);
+        ASSERT_NE(box, 0u) << "no clipboard warning";
+        ASSERT_TRUE(window->WaitSettled(3000));
+        window->Screenshot("scenario-copy-warning", box);
+        ASSERT_TRUE(window->AcceptBox());
         ASSERT_TRUE(window->TypePassword(master));
         Settle();
+        std::string pasted;
+        EXPECT_TRUE(xdriver::WaitUntil(
+            [&] {
+                testsupport::RunCommand({"xclip", "-o", "-selection", "clipboard"}, &pasted);
+                return pasted == expected;
+            },
+            5000))
+            << "clipboard: " << pasted;
     }
 
-    // The clipboard as another program pastes it.
-    static std::string Clipboard() {
-        std::string text;
-        testsupport::RunCommand({"xclip", "-o", "-selection", "clipboard"}, &text);
-        return text;
-    }
-    static bool ClipboardHolds(const std::string& expected) {
-        return xdriver::WaitUntil([&] { return Clipboard() == expected; }, 5000);
-    }
-
+    const char* kPictures[2] = {"holiday.jpg", "garden.jpg"};
     testsupport::TestVault vault;
     xdriver::XSession x;
     std::unique_ptr<ProgramRun> run;
@@ -138,17 +124,12 @@ TEST_F(ScenarioTest, SetUpFillCopyReopenAndChangeTheMasterPassword) {
     // First start: a new vault, two entries, one password copied out; the exit button.
     Start();
     Settle();
-    window->Screenshot("scenario-first-start");
-    SetMasterPassword(kMaster, "holiday.jpg");
+    SetMasterPassword(kMaster, kPictures[0]);
     AddEntry("mail", kMailPassword);
     AddEntry("bank", kBankPassword);
-    SelectRow(1);
-    window->Screenshot("scenario-two-entries");
-    CopySelected(kMaster, true);
-    EXPECT_TRUE(ClipboardHolds(kBankPassword)) << "clipboard: " << Clipboard();
+    CopyRow(1, kMaster, kBankPassword);
     window->Click(ListTemplate(), ids::kExitButton);
     ExpectEndedWithSuccess();
-
     EXPECT_EQ(vault.Names(kMaster), (std::vector<std::string>{"mail", "bank"}));
     EXPECT_EQ(vault.Password(kMaster, "mail"), kMailPassword);
     EXPECT_EQ(vault.Password(kMaster, "bank"), kBankPassword);
@@ -162,20 +143,15 @@ TEST_F(ScenarioTest, SetUpFillCopyReopenAndChangeTheMasterPassword) {
     window->Screenshot("scenario-picture-check");
     window->Click(PictureCheckTemplate(), ids::kOk);
     Settle();
-    window->Screenshot("scenario-reopened");
-    SelectRow(0);
-    CopySelected(kMaster);
-    EXPECT_TRUE(ClipboardHolds(kMailPassword)) << "clipboard: " << Clipboard();
+    CopyRow(0, kMaster, kMailPassword);
 
     // A new master password with a new picture; the vault as it was is kept aside first.
     const std::string before = ReadFile(vault.File("ferrocask.db"));
     window->Click(ListTemplate(), ids::kChangeMasterButton);
     ASSERT_TRUE(window->TypePassword(kMaster));
-    SetMasterPassword(kNewMaster, "garden.jpg");
-    window->Screenshot("scenario-master-changed");
+    SetMasterPassword(kNewMaster, kPictures[1]);
     x.RequestClose(window->Id());
     ExpectEndedWithSuccess();
-
     const std::vector<std::string> backups = ListFiles(vault.Directory(), "ferrocask_");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_TRUE(std::regex_match(backups[0], std::regex(R"(ferrocask_\d{14}\.db)"))) << backups[0];

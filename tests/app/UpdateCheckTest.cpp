@@ -96,14 +96,19 @@ TEST(UpdateSettingsTest, ConfigurationPointsTheCheckElsewhereOrSwitchesItOff) {
     EXPECT_FALSE(RunUpdateCheck({"", 0ms, 100ms, kDownloadPage}));
 }
 
-TEST_F(UpdateCheckTest, ReplyWithTheMarkerIsSilent) {
+TEST_F(UpdateCheckTest, ReplyWithTheMarkerOrNoReplyIsSilent) {
     std::string request;
     EXPECT_FALSE(
         CheckAgainst({{Page(std::string("<version>1.0.1.0</version>") + kMarker)}}, &request));
-    EXPECT_TRUE(boxes.Shown().empty());
     // The request is the one line and the blank line, nothing else.
     EXPECT_EQ(request, kRequest);
-    EXPECT_EQ(request.size(), 37u);
+    // A reply whose first byte is zero counts as empty.
+    EXPECT_FALSE(CheckAgainst({{std::string(1, '\0') + "HTTP/1.1 200 OK\r\n\r\nnew version"}}));
+    // The server closes without a word.
+    EXPECT_FALSE(CheckAgainst({{}}));
+    // Nobody listens.
+    EXPECT_FALSE(Check("127.0.0.1:" + std::to_string(testsupport::UnusedPort())));
+    EXPECT_TRUE(boxes.Shown().empty());
 }
 
 TEST_F(UpdateCheckTest, AnyOtherAnswerShowsTheMessage) {
@@ -114,22 +119,9 @@ TEST_F(UpdateCheckTest, AnyOtherAnswerShowsTheMessage) {
     // The marker comes only after the first 4,096 bytes.
     EXPECT_TRUE(CheckAgainst({{Page(std::string(4096, 'x') + kMarker)}}));
     ExpectMessage();
-}
-
-TEST_F(UpdateCheckTest, MarkerInASecondPacketIsNotSeen) {
-    // One read only: the second packet, well after the first, is never looked at.
+    // One read only: a second packet, well after the first, is never looked at.
     EXPECT_TRUE(CheckAgainst({{Page("<version>"), kMarker}, 1500}));
     ExpectMessage();
-}
-
-TEST_F(UpdateCheckTest, NoReplyIsSilent) {
-    // A reply whose first byte is zero counts as empty.
-    EXPECT_FALSE(CheckAgainst({{std::string(1, '\0') + "HTTP/1.1 200 OK\r\n\r\nnew version"}}));
-    // The server closes without a word.
-    EXPECT_FALSE(CheckAgainst({{}}));
-    // Nobody listens.
-    EXPECT_FALSE(Check("127.0.0.1:" + std::to_string(testsupport::UnusedPort())));
-    EXPECT_TRUE(boxes.Shown().empty());
 }
 
 TEST_F(UpdateCheckTest, ServerThatNeverAnswersIsGivenUpSilently) {
@@ -137,7 +129,6 @@ TEST_F(UpdateCheckTest, ServerThatNeverAnswersIsGivenUpSilently) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(Check(server.Address(), 700ms));
     const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_TRUE(server.Connected());
     EXPECT_EQ(server.Request(), kRequest);
     EXPECT_GE(took, 600ms);
     EXPECT_LT(took, 10s);

@@ -1,3 +1,5 @@
+// The clipboard as other programs (xclip) see it: the password put there, marked secret,
+// and cleared again only while it is the text this program put there last.
 #include <gtest/gtest.h>
 
 #include <wx/clipbrd.h>
@@ -6,6 +8,7 @@
 #include "support/GuiTest.h"
 
 using namespace platform;
+using guitest::PutOnClipboard;
 using guitest::XclipCopy;
 using guitest::XclipRead;
 
@@ -13,13 +16,6 @@ namespace {
 
 const char kPassword[] = "pw&\xC3\xFB";  // GB18030, as the vault keeps it
 const char kPasswordUtf8[] = "pw&名";
-
-void PutOnClipboard(const std::string& text) {
-    ClipboardSession clipboard;
-    ASSERT_TRUE(clipboard.IsOpen());
-    clipboard.Empty();
-    ASSERT_TRUE(clipboard.PutText(ClipboardTextBlock::FromGb18030(text)));
-}
 
 bool EmptyIfOurs() {
     ClipboardSession clipboard;
@@ -34,11 +30,22 @@ bool ClipboardEmpty() {
 
 }  // namespace
 
-TEST(ClipboardTest, TextIsPastedElsewhereUntilEmptiedAndABusyClipboardIsLeftAlone) {
+TEST(ClipboardTest, OtherProgramsPasteThePasswordMarkedSecretUntilItIsEmptied) {
     PutOnClipboard(kPassword);
     EXPECT_EQ(guitest::ClipboardText(), std::optional<std::string>(kPasswordUtf8));
     EXPECT_EQ(ClipboardTextBlock::FromGb18030("ok\x80"), nullptr);  // not GB18030
+    const std::optional<std::string> targets = XclipRead("clipboard", "TARGETS");
+    ASSERT_TRUE(targets.has_value());
+    EXPECT_NE(targets->find(kPasswordHintFormat), std::string::npos) << *targets;
+    EXPECT_EQ(XclipRead("clipboard", kPasswordHintFormat), std::optional<std::string>("secret"));
+    EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>(kPasswordUtf8));
+    EXPECT_EQ(XclipRead("clipboard", "text/plain;charset=utf-8"),
+              std::optional<std::string>(kPasswordUtf8));
+    // The selection that a middle click pastes never gets it.
+    const std::optional<std::string> primary = XclipRead("primary");
+    EXPECT_TRUE(!primary || primary->find("pw&") == std::string::npos) << *primary;
 
+    // A clipboard that is busy elsewhere is left alone.
     ASSERT_TRUE(wxTheClipboard->Open());
     {
         ClipboardSession busy;
@@ -50,61 +57,33 @@ TEST(ClipboardTest, TextIsPastedElsewhereUntilEmptiedAndABusyClipboardIsLeftAlon
     wxTheClipboard->Close();
     EXPECT_EQ(guitest::ClipboardText(), std::optional<std::string>(kPasswordUtf8));
 
-    {
-        ClipboardSession clipboard;
-        ASSERT_TRUE(clipboard.IsOpen());
-        clipboard.Empty();
-    }
+    ClipboardSession().Empty();
     const std::optional<std::string> after = guitest::ClipboardText();
     EXPECT_TRUE(!after || after->empty());
 }
 
-TEST(ClipboardTest, OtherProgramsSeeThePasswordMarkedSecretAndOnlyOnTheClipboard) {
-    PutOnClipboard(kPassword);
-
-    const std::optional<std::string> targets = XclipRead("clipboard", "TARGETS");
-    ASSERT_TRUE(targets.has_value());
-    EXPECT_NE(targets->find(kPasswordHintFormat), std::string::npos) << *targets;
-    EXPECT_EQ(XclipRead("clipboard", kPasswordHintFormat), std::optional<std::string>("secret"));
-    EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>(kPasswordUtf8));
-    EXPECT_EQ(XclipRead("clipboard", "text/plain;charset=utf-8"),
-              std::optional<std::string>(kPasswordUtf8));
-
-    // The selection that a middle click pastes never gets it.
-    const std::optional<std::string> primary = XclipRead("primary");
-    EXPECT_TRUE(!primary || primary->find("pw&") == std::string::npos) << *primary;
-}
-
-TEST(ClipboardTest, ClearingRemovesOnlyThePasswordThisProgramPutThere) {
+TEST(ClipboardTest, ClearingRemovesOnlyThePasswordThisProgramPutThereLast) {
     // Nothing of ours was ever there: another program's text stays.
     {
         XclipCopy other("someone else's");
         EXPECT_FALSE(EmptyIfOurs());
         EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>("someone else's"));
     }
-
     PutOnClipboard(kPassword);
     EXPECT_TRUE(EmptyIfOurs());
     EXPECT_TRUE(ClipboardEmpty());
     EXPECT_FALSE(EmptyIfOurs());  // nothing left to clear
 
-    // The user copies something else after our password: it survives the clearing.
-    PutOnClipboard(kPassword);
-    {
-        XclipCopy other("copied later");
-        EXPECT_FALSE(EmptyIfOurs());
-        EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>("copied later"));
-        EXPECT_TRUE(other.Serving());
+    // The user copies something else after our password: it survives the clearing, and so
+    // does a text that only differs a little from the password.
+    for (const std::string& later :
+         {std::string("copied later"), kPasswordUtf8 + std::string(" ")}) {
+        PutOnClipboard(kPassword);
+        XclipCopy other(later);
+        EXPECT_FALSE(EmptyIfOurs()) << later;
+        EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>(later));
+        EXPECT_TRUE(other.Serving()) << later;
     }
-
-    // A text that only differs a little from the password is not the password.
-    PutOnClipboard(kPassword);
-    {
-        XclipCopy other(std::string(kPasswordUtf8) + " ");
-        EXPECT_FALSE(EmptyIfOurs());
-        EXPECT_TRUE(other.Serving());
-    }
-
     // Another program (a clipboard manager) took the password over and serves it now: it is
     // still our password, so it goes.
     PutOnClipboard(kPassword);
@@ -114,12 +93,11 @@ TEST(ClipboardTest, ClearingRemovesOnlyThePasswordThisProgramPutThere) {
         EXPECT_TRUE(ClipboardEmpty());
         EXPECT_TRUE(guitest::PumpUntil([&] { return !manager.Serving(); }));
     }
-}
-
-TEST(ClipboardTest, OnlyTheLastTextPutThereIsRemembered) {
+    // Only the last text put there is remembered: the earlier password copied back by the
+    // user stays.
     PutOnClipboard("first-pw");
     PutOnClipboard("second-pw");
-    XclipCopy other("first-pw");  // the earlier password, copied back by the user
+    XclipCopy other("first-pw");
     EXPECT_FALSE(EmptyIfOurs());
     EXPECT_EQ(XclipRead("clipboard"), std::optional<std::string>("first-pw"));
 }

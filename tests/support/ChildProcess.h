@@ -29,6 +29,8 @@ public:
     void Kill(int signal);
     // Waits for the end of the program; its wait status.
     int Wait();
+    // Whether the program still runs (it is reaped once it ended).
+    bool Running();
     pid_t Pid() const { return m_pid; }
 
 private:

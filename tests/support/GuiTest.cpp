@@ -1,11 +1,7 @@
 #include "support/GuiTest.h"
 
-#include <fcntl.h>
 #include <gdk/gdk.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -13,10 +9,8 @@
 #include <stdexcept>
 
 #include <wx/app.h>
-#include <wx/bitmap.h>
 #include <wx/clipbrd.h>
 #include <wx/dataobj.h>
-#include <wx/dcmemory.h>
 #include <wx/filename.h>
 #include <wx/stopwatch.h>
 #include <wx/uiaction.h>
@@ -26,17 +20,12 @@
 #include "platform/FileDialog.h"
 #include "platform/Picture.h"
 #include "support/ChildProcess.h"
-
-extern char** environ;
+#include "support/TempDir.h"
 
 namespace guitest {
 
 void Pump(int milliseconds) {
-    wxStopWatch watch;
-    do {
-        wxTheApp->Yield(true);
-        wxMilliSleep(2);
-    } while (watch.Time() < milliseconds);
+    PumpUntil([] { return false; }, milliseconds);
 }
 
 bool PumpUntil(const std::function<bool()>& done, int timeoutMilliseconds) {
@@ -52,8 +41,7 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMilliseconds) {
 }
 
 void MoveMouse(const wxWindow* window, wxPoint client) {
-    wxUIActionSimulator simulator;
-    simulator.MouseMove(window->ClientToScreen(client));
+    wxUIActionSimulator().MouseMove(window->ClientToScreen(client));
     PumpUntil([&] { return window->ScreenToClient(wxGetMousePosition()) == client; }, 2000);
     Pump(20);
 }
@@ -139,10 +127,7 @@ FileChoice::FileChoice(std::optional<std::string> path) : m_path(std::move(path)
     platform::SetFileDialogHook([this](const wxString& wildcard) -> std::optional<wxString> {
         ++m_asked;
         m_wildcard = wildcard;
-        if (!m_path) {
-            return std::nullopt;
-        }
-        return wxString::FromUTF8(*m_path);
+        return m_path ? std::optional<wxString>(wxString::FromUTF8(*m_path)) : std::nullopt;
     });
 }
 
@@ -177,8 +162,9 @@ std::optional<std::string> ClipboardText() {
 
 void PutOnClipboard(const std::string& gb18030Text) {
     platform::ClipboardSession clipboard;
+    EXPECT_TRUE(clipboard.IsOpen());
     clipboard.Empty();
-    clipboard.PutText(platform::ClipboardTextBlock::FromGb18030(gb18030Text));
+    EXPECT_TRUE(clipboard.PutText(platform::ClipboardTextBlock::FromGb18030(gb18030Text)));
 }
 
 std::optional<std::string> XclipRead(const std::string& selection, const std::string& target) {
@@ -196,39 +182,19 @@ std::optional<std::string> XclipRead(const std::string& selection, const std::st
     PumpUntil([&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
               15000);
     const auto [code, output] = result.get();
-    if (code != 0) {
-        return std::nullopt;
-    }
-    return output;
+    return code == 0 ? std::optional<std::string>(output) : std::nullopt;
 }
 
 XclipCopy::XclipCopy(const std::string& utf8Text) {
     char path[] = "/tmp/xclip-copy-XXXXXX";
     const int fd = ::mkstemp(path);
-    if (fd < 0 ||
-        ::write(fd, utf8Text.data(), utf8Text.size()) != static_cast<ssize_t>(utf8Text.size())) {
-        throw std::runtime_error("cannot write the text for xclip");
-    }
     ::close(fd);
     m_file = path;
+    testsupport::WriteFile(m_file, utf8Text);
     // -quiet keeps xclip in the foreground, so that it can be waited for and ended.
-    std::vector<std::string> argv{"xclip", "-quiet", "-i", "-selection", "clipboard", m_file};
-    std::vector<char*> args;
-    for (std::string& arg : argv) {
-        args.push_back(arg.data());
-    }
-    args.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    const int failed = ::posix_spawnp(&pid, "xclip", &actions, nullptr, args.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) {
-        throw std::runtime_error("cannot start xclip");
-    }
-    m_pid = pid;
+    m_xclip = std::make_unique<testsupport::ChildProcess>(
+        std::vector<std::string>{"xclip", "-quiet", "-i", "-selection", "clipboard", m_file},
+        "/dev/null");
     // The copy is done once xclip serves the text: it offers the text without this
     // program's secret marker (the text may be the same as the one this program put there).
     PumpUntil(
@@ -241,22 +207,12 @@ XclipCopy::XclipCopy(const std::string& utf8Text) {
 }
 
 XclipCopy::~XclipCopy() {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
+    m_xclip.reset();
     ::unlink(m_file.c_str());
 }
 
 bool XclipCopy::Serving() {
-    if (m_pid <= 0) {
-        return false;
-    }
-    if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-        m_pid = -1;
-        return false;
-    }
-    return true;
+    return m_xclip->Running();
 }
 
 void WritePicture(const std::string& path, int width, int height,

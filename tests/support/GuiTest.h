@@ -5,6 +5,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <wx/window.h>
 
 #include "platform/MessageBox.h"
+#include "support/ChildProcess.h"
 
 namespace guitest {
 
@@ -93,7 +95,8 @@ private:
     int m_count = 0;
 };
 
-// The clipboard's text as another program would paste it, or nothing; and putting text there.
+// The clipboard's text as another program would paste it, or nothing; and putting text there
+// (a test fails when that cannot be done).
 std::optional<std::string> ClipboardText();
 void PutOnClipboard(const std::string& gb18030Text);
 
@@ -116,7 +119,7 @@ public:
 
 private:
     std::string m_file;
-    int m_pid = -1;
+    std::unique_ptr<testsupport::ChildProcess> m_xclip;
 };
 
 // Writes a picture file of the given size, filled by colour(x, y), in the format that the

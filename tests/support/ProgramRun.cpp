@@ -3,13 +3,11 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -18,14 +16,6 @@
 extern char** environ;
 
 namespace testsupport {
-
-namespace {
-
-// Exit codes of the child when it could not become the program.
-constexpr int kNoNetworkOfItsOwn = 120;
-constexpr int kCannotStart = 121;
-
-}  // namespace
 
 void ProgramRun::Install(const std::string& executable, const std::string& folder) {
     const std::filesystem::path target = std::filesystem::path(folder) / "ferrocask";
@@ -36,37 +26,33 @@ void ProgramRun::Install(const std::string& executable, const std::string& folde
 
 ProgramRun::ProgramRun(const std::string& folder, bool ownNetwork) {
     // Everything the child needs is made before the fork: after it, only system calls.
-    const std::string program = folder + "/ferrocask";
+    std::string program = folder + "/ferrocask";
     const std::string output = m_outputDir.File("output.txt");
     // In the sanitizer build the program checks for leaks as it ends. fontconfig keeps its
-    // caches for the life of the process and never frees them, and GTK keeps a few strings
-    // of its own (from GLib's allocator, whose frames the leak checker cannot unwind past)
-    // the same way: only allocations made inside those libraries are waived, a leak of the
-    // program's own code still fails.
+    // caches for the life of the process, and GTK a few strings of its own (from GLib's
+    // allocator, whose frames the leak checker cannot unwind past): only allocations made
+    // inside those libraries are waived, a leak of the program's own code still fails.
     const std::string suppressions = m_outputDir.File("leaks.supp");
     WriteFile(suppressions, "leak:libfontconfig.so\nleak:libglib-2.0.so\n");
-    std::string leakOptions = "suppressions=" + suppressions;
-    std::vector<std::string> environment;
+    const char* leakOptions = std::getenv("LSAN_OPTIONS");
+    // No settings daemon and no accessibility bus run under the test display.
+    std::vector<std::string> environment{
+        "GSETTINGS_BACKEND=memory", "NO_AT_BRIDGE=1",
+        "LSAN_OPTIONS=" + std::string(leakOptions ? leakOptions + std::string(":") : "") +
+            "suppressions=" + suppressions};
     for (char** variable = environ; *variable != nullptr; ++variable) {
         const std::string text = *variable;
-        if (text.rfind("LSAN_OPTIONS=", 0) == 0) {
-            leakOptions = text.substr(13) + ":" + leakOptions;
-        } else if (text.rfind("GSETTINGS_BACKEND=", 0) != 0 &&
-                   text.rfind("NO_AT_BRIDGE=", 0) != 0) {
+        const std::string name = text.substr(0, text.find('=') + 1);
+        if (name != "LSAN_OPTIONS=" && name != "GSETTINGS_BACKEND=" && name != "NO_AT_BRIDGE=") {
             environment.push_back(text);
         }
     }
-    // No settings daemon and no accessibility bus run under the test display.
-    environment.push_back("GSETTINGS_BACKEND=memory");
-    environment.push_back("NO_AT_BRIDGE=1");
-    environment.push_back("LSAN_OPTIONS=" + leakOptions);
     std::vector<char*> envp;
     for (std::string& text : environment) {
         envp.push_back(text.data());
     }
     envp.push_back(nullptr);
-    std::string argument0 = program;
-    char* argv[] = {argument0.data(), nullptr};
+    char* argv[] = {program.data(), nullptr};
 
     m_pid = ::fork();
     if (m_pid < 0) {
@@ -74,35 +60,30 @@ ProgramRun::ProgramRun(const std::string& folder, bool ownNetwork) {
     }
     if (m_pid == 0) {
         if (ownNetwork && ::unshare(CLONE_NEWNET) != 0) {
-            ::_exit(kNoNetworkOfItsOwn);
+            ::_exit(120);
         }
         const int input = ::open("/dev/null", O_RDONLY);
         const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (input < 0 || out < 0 || ::chdir(folder.c_str()) != 0) {
-            ::_exit(kCannotStart);
+        if (input >= 0 && out >= 0 && ::chdir(folder.c_str()) == 0) {
+            ::dup2(input, STDIN_FILENO);
+            ::dup2(out, STDOUT_FILENO);
+            ::dup2(out, STDERR_FILENO);
+            ::execve(program.c_str(), argv, envp.data());
         }
-        ::dup2(input, STDIN_FILENO);
-        ::dup2(out, STDOUT_FILENO);
-        ::dup2(out, STDERR_FILENO);
-        ::execve(program.c_str(), argv, envp.data());
-        ::_exit(kCannotStart);
+        ::_exit(121);
     }
 }
 
 ProgramRun::~ProgramRun() {
-    if (!m_ended) {
+    if (Running()) {
         ::kill(m_pid, SIGKILL);
         WaitForEnd(10000);
     }
 }
 
 bool ProgramRun::Running() {
-    if (m_ended) {
-        return false;
-    }
     int status = 0;
-    const pid_t got = ::waitpid(m_pid, &status, WNOHANG);
-    if (got == m_pid) {
+    if (!m_ended && ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
         m_ended = true;
         m_status = status;
     }
@@ -111,18 +92,10 @@ bool ProgramRun::Running() {
 
 bool ProgramRun::WaitForEnd(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Running()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
+    while (Running() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
-}
-
-std::string ProgramRun::Output() const {
-    return FileExists(m_outputDir.File("output.txt")) ? ReadFile(m_outputDir.File("output.txt"))
-                                                      : std::string();
+    return !Running();
 }
 
 }  // namespace testsupport

@@ -17,7 +17,7 @@ public:
 
     // Starts folder/ferrocask in folder. With ownNetwork the process gets a network of its
     // own with nothing in it: whatever it tries to reach fails at once and no packet leaves
-    // the machine.
+    // the machine (the child exits 120 when it cannot have one).
     explicit ProgramRun(const std::string& folder, bool ownNetwork = false);
     // Kills the program if it still runs.
     ~ProgramRun();
@@ -31,7 +31,7 @@ public:
     // The wait status once the program has ended.
     int Status() const { return m_status; }
     // What the program wrote to stdout and stderr.
-    std::string Output() const;
+    std::string Output() const { return ReadFile(m_outputDir.File("output.txt")); }
 
 private:
     pid_t m_pid = -1;

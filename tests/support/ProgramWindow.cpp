@@ -18,11 +18,6 @@ namespace testsupport {
 
 namespace {
 
-constexpr int kPanelWidth = 482;
-constexpr int kPanelHeight = 215;
-const Rgb kShadow{160, 160, 160};
-const Rgb kLight{255, 255, 255};
-
 void Sleep(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -39,19 +34,22 @@ wxRect ControlRect(const platform::DialogTemplate& dialog, int id) {
     throw std::logic_error("no control " + std::to_string(id) + " in the template");
 }
 
-// A key's etched frame: dark outer corner, light inner corner.
-bool FrameAt(const Image& shot, int x, int y) {
-    return shot.At(x, y) == kShadow && shot.At(x + 1, y + 1) == kLight;
+Point Centre(const wxRect& rect) {
+    return Point{rect.x + rect.width / 2, rect.y + rect.height / 2};
 }
 
-// The top-left corner of the first key: a frame with its right neighbour's frame beside it
-// and the frame of the first key of the next row below, half a key further right. The first
-// such place in reading order is that key, since nothing of the keyboard lies above it.
+// The top-left corner of the first key: an etched frame (dark outer corner, light inner
+// corner) with its right neighbour's frame beside it and the frame of the next row's first
+// key below, half a key further right. The first such place in reading order is that key,
+// since nothing of the keyboard lies above it.
 bool FindKeyboard(const Image& shot, Point* origin) {
+    const auto frameAt = [&](int x, int y) {
+        return shot.At(x, y) == Rgb{160, 160, 160} && shot.At(x + 1, y + 1) == Rgb{255, 255, 255};
+    };
     for (int y = 30; y + kKeySize + 2 < shot.height; ++y) {
         for (int x = 0; x + kKeySize + 2 < shot.width; ++x) {
-            if (FrameAt(shot, x, y) && FrameAt(shot, x + kKeySize, y) &&
-                FrameAt(shot, x + kRowIndent, y + kKeySize)) {
+            if (frameAt(x, y) && frameAt(x + kKeySize, y) &&
+                frameAt(x + kRowIndent, y + kKeySize)) {
                 *origin = Point{x, y};
                 return true;
             }
@@ -64,16 +62,8 @@ bool FindKeyboard(const Image& shot, Point* origin) {
 
 bool ProgramWindow::WaitShown(int timeoutMs) {
     return xdriver::WaitUntil(
-        [&] {
-            m_window = m_x.FindWindow(m_pid, texts::kMainWindowCaption);
-            return m_window != 0;
-        },
+        [&] { return (m_window = m_x.FindWindow(m_pid, texts::kMainWindowCaption)) != 0; },
         timeoutMs);
-}
-
-Point ProgramWindow::ControlCentre(const platform::DialogTemplate& dialog, int id) {
-    const wxRect rect = ControlRect(dialog, id);
-    return Point{rect.x + rect.width / 2, rect.y + rect.height / 2};
 }
 
 Point ProgramWindow::ControlCorner(const platform::DialogTemplate& dialog, int id) {
@@ -82,7 +72,7 @@ Point ProgramWindow::ControlCorner(const platform::DialogTemplate& dialog, int i
 }
 
 void ProgramWindow::Click(const platform::DialogTemplate& dialog, int id) {
-    m_x.Click(m_window, ControlCentre(dialog, id));
+    m_x.Click(m_window, Centre(ControlRect(dialog, id)));
 }
 
 void ProgramWindow::TypeInto(const platform::DialogTemplate& dialog, int id,
@@ -107,17 +97,12 @@ bool ProgramWindow::WaitSettled(int timeoutMs) {
         timeoutMs);
 }
 
-bool ProgramWindow::KeyboardDrawn(Point* origin) {
-    return FindKeyboard(m_x.Capture(m_window, {0, 0}, {kPanelWidth, kPanelHeight}), origin);
-}
-
 bool ProgramWindow::WaitForKeyboard(Point* origin, int timeoutMs) {
+    // The keyboard lies on the password panel, 482 by 215 pixels at the window's origin.
     return xdriver::WaitUntil(
         [&] {
-            if (!WaitSettled(2000)) {
-                return false;
-            }
-            return KeyboardDrawn(origin);
+            return WaitSettled(2000) &&
+                   FindKeyboard(m_x.Capture(m_window, {0, 0}, {482, 215}), origin);
         },
         timeoutMs);
 }
@@ -128,20 +113,18 @@ bool ProgramWindow::TypePassword(const std::string& text) {
         return false;
     }
     const wxRect ok = ControlRect(PasswordTemplate(), ids::kOk);
-    const wxPoint keyboard(origin.x, origin.y);
     for (const char c : text) {
         bool found = false;
         for (int row = 0; row < kKeyboardRows && !found; ++row) {
             for (int cell = 0; cell < kKeyboardCells && !found; ++cell) {
-                if (KeyAt(row, cell, false) != c) {
-                    continue;
+                if (KeyAt(row, cell, false) == c) {
+                    const wxRect key = KeyRect(wxPoint(origin.x, origin.y), row, cell);
+                    if (key.Intersects(ok)) {
+                        throw std::logic_error(std::string("the OK button may cover the key ") + c);
+                    }
+                    m_x.Click(m_window, Centre(key));
+                    found = true;
                 }
-                const wxRect key = KeyRect(keyboard, row, cell);
-                if (key.Intersects(ok)) {
-                    throw std::logic_error(std::string("the OK button may cover the key ") + c);
-                }
-                m_x.Click(m_window, Point{key.x + key.width / 2, key.y + key.height / 2});
-                found = true;
             }
         }
         if (!found) {
@@ -155,16 +138,23 @@ bool ProgramWindow::TypePassword(const std::string& text) {
 unsigned long ProgramWindow::WaitForOtherWindow(int timeoutMs) {
     unsigned long other = 0;
     xdriver::WaitUntil(
-        [&] {
-            other = m_x.FindOtherWindow(m_pid, texts::kMainWindowCaption);
-            return other != 0;
-        },
+        [&] { return (other = m_x.FindOtherWindow(m_pid, texts::kMainWindowCaption)) != 0; },
         timeoutMs);
     return other;
 }
 
-bool ProgramWindow::WaitGone(unsigned long window, int timeoutMs) {
-    return xdriver::WaitUntil([&] { return !m_x.Visible(window); }, timeoutMs);
+bool ProgramWindow::ReturnUntilGone(unsigned long window, bool focus, int attempts, int waitMs) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        if (focus) {
+            m_x.Focus(window);
+            Sleep(150);
+        }
+        m_x.Press("Return");
+        if (xdriver::WaitUntil([&] { return !m_x.Visible(window); }, waitMs)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ProgramWindow::AcceptBox(int timeoutMs) {
@@ -172,16 +162,7 @@ bool ProgramWindow::AcceptBox(int timeoutMs) {
     if (box == 0) {
         return false;
     }
-    // The box may still be setting its focus up: press again until it goes.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        m_x.Focus(box);
-        Sleep(150);
-        m_x.Press("Return");
-        if (WaitGone(box, 1500)) {
-            return true;
-        }
-    }
-    return false;
+    return ReturnUntilGone(box, true, 5, 1500);
 }
 
 bool ProgramWindow::ChooseFile(const std::string& path, int timeoutMs) {
@@ -195,19 +176,12 @@ bool ProgramWindow::ChooseFile(const std::string& path, int timeoutMs) {
     Sleep(300);
     m_x.Type(path);
     Sleep(400);
-    // A completion offered for the typed path may take the first Return.
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        m_x.Press("Return");
-        if (WaitGone(dialog, 2000)) {
-            return true;
-        }
-    }
-    return false;
+    return ReturnUntilGone(dialog, false, 4, 2000);
 }
 
-void ProgramWindow::Screenshot(const std::string& name) {
+void ProgramWindow::Screenshot(const std::string& name, unsigned long window) {
     std::filesystem::create_directories(FERROCASK_SCREENSHOT_DIR);
-    xdriver::SaveImage(m_x.CaptureWindow(m_window),
+    xdriver::SaveImage(m_x.CaptureWindow(window != 0 ? window : m_window),
                        std::string(FERROCASK_SCREENSHOT_DIR) + "/" + name + ".png");
 }
 

@@ -20,20 +20,16 @@ public:
     bool WaitShown(int timeoutMs);
     unsigned long Id() const { return m_window; }
 
-    // The centre of a control of a panel template (the panels lie at the window's origin)
-    // or of the main window's own template.
-    static xdriver::Point ControlCentre(const platform::DialogTemplate& dialog, int id);
-    // The control's top-left corner.
+    // The top-left corner of a control of a panel template (the panels lie at the window's
+    // origin) or of the main window's own template.
     static xdriver::Point ControlCorner(const platform::DialogTemplate& dialog, int id);
+    // Clicks the control's centre.
     void Click(const platform::DialogTemplate& dialog, int id);
     // Clicks into an edit control and types text there with the keyboard.
     void TypeInto(const platform::DialogTemplate& dialog, int id, const std::string& text);
 
     // Waits until the window's content stays the same for a while.
     bool WaitSettled(int timeoutMs);
-    // Whether the soft keyboard is on the screen now (one look); its top-left corner in
-    // *origin.
-    bool KeyboardDrawn(xdriver::Point* origin);
     // Waits until the soft keyboard is drawn and still; its top-left corner in *origin.
     bool WaitForKeyboard(xdriver::Point* origin, int timeoutMs);
     // Types text (characters of the keyboard's lower layer) on the soft keyboard where it
@@ -42,7 +38,6 @@ public:
 
     // Waits for another window of the program (a message box, a file dialog); its id, or 0.
     unsigned long WaitForOtherWindow(int timeoutMs);
-    bool WaitGone(unsigned long window, int timeoutMs);
     // Answers the box that is up with Return (its default button); false when none came
     // or it stayed.
     bool AcceptBox(int timeoutMs = 8000);
@@ -50,10 +45,15 @@ public:
     // path, Return.
     bool ChooseFile(const std::string& path, int timeoutMs = 15000);
 
-    // Saves the window as it is on the screen into the build tree's screenshot folder.
-    void Screenshot(const std::string& name);
+    // Saves the main window (or another window of the program) as it is on the screen into
+    // the build tree's screenshot folder.
+    void Screenshot(const std::string& name, unsigned long window = 0);
 
 private:
+    // Presses Return in the window (focused first if asked) until it goes: a completion or a
+    // focus not yet set up may take a press. False when it stays.
+    bool ReturnUntilGone(unsigned long window, bool focus, int attempts, int waitMs);
+
     xdriver::XSession& m_x;
     pid_t m_pid;
     unsigned long m_window = 0;

@@ -29,7 +29,6 @@ public:
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    unsigned short Port() const { return m_port; }
     // "127.0.0.1:<port>".
     std::string Address() const;
     // What the client sent before the server answered (the request up to its blank line).

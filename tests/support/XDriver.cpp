@@ -24,48 +24,30 @@ void Sleep(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::string TextProperty(Display* display, Window window, Atom property, Atom type) {
+// The property's bytes when it has that type and item size, else "".
+std::string Property(Display* display, Window window, const char* name, Atom type, int format) {
     Atom actualType = None;
-    int format = 0;
+    int actualFormat = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
-    std::string text;
-    if (XGetWindowProperty(display, window, property, 0, 1024, False, type, &actualType, &format,
-                           &count, &after, &data) == Success &&
+    std::string bytes;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1024, False, type,
+                           &actualType, &actualFormat, &count, &after, &data) == Success &&
         data != nullptr) {
-        if (actualType == type && format == 8) {
-            text.assign(reinterpret_cast<const char*>(data), count);
+        if (actualType == type && actualFormat == format) {
+            // Items of format 32 are longs in Xlib's memory.
+            bytes.assign(reinterpret_cast<const char*>(data),
+                         count * (format == 32 ? sizeof(long) : 1));
         }
         XFree(data);
     }
-    return text;
-}
-
-long PidOf(Display* display, Window window) {
-    Atom actualType = None;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    long pid = -1;
-    const Atom property = XInternAtom(display, "_NET_WM_PID", False);
-    if (XGetWindowProperty(display, window, property, 0, 1, False, XA_CARDINAL, &actualType,
-                           &format, &count, &after, &data) == Success &&
-        data != nullptr) {
-        if (count == 1 && format == 32) {
-            pid = static_cast<long>(*reinterpret_cast<unsigned long*>(data));
-        }
-        XFree(data);
-    }
-    return pid;
+    return bytes;
 }
 
 std::string TitleOf(Display* display, Window window) {
-    std::string title = TextProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
-                                     XInternAtom(display, "UTF8_STRING", False));
-    if (title.empty()) {
-        title = TextProperty(display, window, XA_WM_NAME, XA_STRING);
-    }
-    return title;
+    const std::string title =
+        Property(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False), 8);
+    return title.empty() ? Property(display, window, "WM_NAME", XA_STRING, 8) : title;
 }
 
 std::vector<Window> Children(Display* display, Window window) {
@@ -73,11 +55,10 @@ std::vector<Window> Children(Display* display, Window window) {
     Window* children = nullptr;
     unsigned count = 0;
     std::vector<Window> list;
-    if (XQueryTree(display, window, &root, &parent, &children, &count) != 0) {
+    if (XQueryTree(display, window, &root, &parent, &children, &count) != 0 &&
+        children != nullptr) {
         list.assign(children, children + count);
-        if (children != nullptr) {
-            XFree(children);
-        }
+        XFree(children);
     }
     return list;
 }
@@ -115,8 +96,7 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-XSession::XSession() {
-    m_display = XOpenDisplay(nullptr);
+XSession::XSession() : m_display(XOpenDisplay(nullptr)) {
     if (m_display == nullptr) {
         throw std::runtime_error("no X display: set DISPLAY (the test runs use Xvfb)");
     }
@@ -127,17 +107,8 @@ XSession::~XSession() {
     XCloseDisplay(m_display);
 }
 
-void XSession::Sync() {
-    XSync(m_display, False);
-}
-
-std::vector<TopLevel> XSession::TopLevels() {
-    std::vector<TopLevel> found;
-    const Window root = DefaultRootWindow(m_display);
-    for (const Window child : Children(m_display, root)) {
-        if (!Visible(child)) {
-            continue;
-        }
+unsigned long XSession::Find(pid_t pid, const std::string& title, bool sameTitle) {
+    for (const Window child : Children(m_display, DefaultRootWindow(m_display))) {
         // Without a window manager the program's windows are the root's children; with one,
         // they sit one level down inside its frames.
         std::vector<Window> candidates{child};
@@ -145,28 +116,13 @@ std::vector<TopLevel> XSession::TopLevels() {
             candidates = Children(m_display, child);
         }
         for (const Window window : candidates) {
-            std::string title = TitleOf(m_display, window);
-            if (!title.empty() && Visible(window)) {
-                found.push_back(TopLevel{window, std::move(title), PidOf(m_display, window)});
+            const std::string shown = TitleOf(m_display, window);
+            const std::string owner = Property(m_display, window, "_NET_WM_PID", XA_CARDINAL, 32);
+            if (!shown.empty() && (shown == title) == sameTitle && Visible(child) &&
+                Visible(window) && owner.size() == sizeof(long) &&
+                *reinterpret_cast<const long*>(owner.data()) == pid) {
+                return window;
             }
-        }
-    }
-    return found;
-}
-
-unsigned long XSession::FindWindow(pid_t pid, const std::string& title) {
-    for (const TopLevel& window : TopLevels()) {
-        if (window.pid == pid && window.title == title) {
-            return window.id;
-        }
-    }
-    return 0;
-}
-
-unsigned long XSession::FindOtherWindow(pid_t pid, const std::string& notTitle) {
-    for (const TopLevel& window : TopLevels()) {
-        if (window.pid == pid && window.title != notTitle) {
-            return window.id;
         }
     }
     return 0;
@@ -179,10 +135,11 @@ bool XSession::Visible(unsigned long window) {
 }
 
 Point XSession::Origin(unsigned long window) {
-    int x = 0, y = 0;
+    Point origin;
     Window child = 0;
-    XTranslateCoordinates(m_display, window, DefaultRootWindow(m_display), 0, 0, &x, &y, &child);
-    return Point{x, y};
+    XTranslateCoordinates(m_display, window, DefaultRootWindow(m_display), 0, 0, &origin.x,
+                          &origin.y, &child);
+    return origin;
 }
 
 Point XSession::Size(unsigned long window) {
@@ -193,45 +150,31 @@ Point XSession::Size(unsigned long window) {
     return Point{attributes.width, attributes.height};
 }
 
-void XSession::MoveTo(unsigned long window, Point at) {
+void XSession::Click(unsigned long window, Point at) {
     const Point origin = Origin(window);
     XTestFakeMotionEvent(m_display, -1, origin.x + at.x, origin.y + at.y, CurrentTime);
-    Sync();
-    Sleep(30);
-}
-
-void XSession::Click(unsigned long window, Point at) {
-    MoveTo(window, at);
-    XTestFakeButtonEvent(m_display, 1, True, CurrentTime);
-    Sync();
-    Sleep(30);
-    XTestFakeButtonEvent(m_display, 1, False, CurrentTime);
-    Sync();
+    for (const bool down : {true, false}) {
+        XSync(m_display, False);
+        Sleep(30);
+        XTestFakeButtonEvent(m_display, 1, down, CurrentTime);
+    }
+    XSync(m_display, False);
     Sleep(30);
 }
 
 void XSession::Focus(unsigned long window) {
     XRaiseWindow(m_display, window);
     XSetInputFocus(m_display, window, RevertToParent, CurrentTime);
-    Sync();
+    XSync(m_display, False);
     Sleep(50);
 }
 
-void XSession::Stroke(unsigned code, bool shift) {
-    const unsigned shiftCode = XKeysymToKeycode(m_display, XK_Shift_L);
-    if (shift) {
-        XTestFakeKeyEvent(m_display, shiftCode, True, CurrentTime);
-    }
-    XTestFakeKeyEvent(m_display, code, True, CurrentTime);
-    XTestFakeKeyEvent(m_display, code, False, CurrentTime);
-    if (shift) {
-        XTestFakeKeyEvent(m_display, shiftCode, False, CurrentTime);
-    }
-    Sync();
-    Sleep(15);
+void XSession::Key(unsigned code, bool down) {
+    XTestFakeKeyEvent(m_display, code, down, CurrentTime);
 }
 
 void XSession::Type(const std::string& text) {
+    const unsigned shift = XKeysymToKeycode(m_display, XK_Shift_L);
     for (const char c : text) {
         // Printable ASCII characters are their own keysyms.
         const KeySym keysym = static_cast<unsigned char>(c);
@@ -239,8 +182,17 @@ void XSession::Type(const std::string& text) {
         if (code == 0) {
             throw std::runtime_error(std::string("no key for ") + c);
         }
-        const bool shift = XkbKeycodeToKeysym(m_display, code, 0, 0) != keysym;
-        Stroke(code, shift);
+        const bool shifted = XkbKeycodeToKeysym(m_display, code, 0, 0) != keysym;
+        if (shifted) {
+            Key(shift, true);
+        }
+        Key(code, true);
+        Key(code, false);
+        if (shifted) {
+            Key(shift, false);
+        }
+        XSync(m_display, False);
+        Sleep(15);
     }
 }
 
@@ -252,43 +204,41 @@ void XSession::Press(const std::string& keysymName, bool control) {
     }
     const unsigned controlCode = XKeysymToKeycode(m_display, XK_Control_L);
     if (control) {
-        XTestFakeKeyEvent(m_display, controlCode, True, CurrentTime);
+        Key(controlCode, true);
     }
-    Stroke(code, false);
+    Key(code, true);
+    Key(code, false);
     if (control) {
-        XTestFakeKeyEvent(m_display, controlCode, False, CurrentTime);
-        Sync();
+        Key(controlCode, false);
     }
+    XSync(m_display, False);
+    Sleep(15);
 }
 
 Image XSession::Capture(unsigned long window, Point at, Point size) {
     Image image;
     const Point origin = Origin(window);
-    const Window root = DefaultRootWindow(m_display);
-    // The root window: what the screen shows there now, whatever lies over the window.
-    XImage* shot = XGetImage(m_display, root, origin.x + at.x, origin.y + at.y, size.x, size.y,
-                             AllPlanes, ZPixmap);
+    // From the root window: what the screen shows there now.
+    XImage* shot = XGetImage(m_display, DefaultRootWindow(m_display), origin.x + at.x,
+                             origin.y + at.y, size.x, size.y, AllPlanes, ZPixmap);
     if (shot == nullptr) {
         return image;
     }
     image.width = size.x;
     image.height = size.y;
-    image.rgb.resize(static_cast<std::size_t>(size.x) * size.y * 3);
+    image.rgb.reserve(static_cast<std::size_t>(size.x) * size.y * 3);
     const auto channel = [](unsigned long pixel, unsigned long mask) {
-        int shift = 0;
-        while (mask != 0 && (mask & 1) == 0) {
-            mask >>= 1;
-            ++shift;
+        for (; mask != 0 && (mask & 1) == 0; mask >>= 1) {
+            pixel >>= 1;
         }
-        return static_cast<std::uint8_t>((pixel >> shift) & 0xff);
+        return static_cast<std::uint8_t>(pixel & 0xff);
     };
-    std::uint8_t* out = image.rgb.data();
     for (int y = 0; y < size.y; ++y) {
         for (int x = 0; x < size.x; ++x) {
             const unsigned long pixel = XGetPixel(shot, x, y);
-            *out++ = channel(pixel, shot->red_mask);
-            *out++ = channel(pixel, shot->green_mask);
-            *out++ = channel(pixel, shot->blue_mask);
+            for (const unsigned long mask : {shot->red_mask, shot->green_mask, shot->blue_mask}) {
+                image.rgb.push_back(channel(pixel, mask));
+            }
         }
     }
     XDestroyImage(shot);
@@ -304,7 +254,7 @@ void XSession::RequestClose(unsigned long window) {
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_display, "WM_DELETE_WINDOW", False));
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(m_display, window, False, NoEventMask, &event);
-    Sync();
+    XSync(m_display, False);
 }
 
 }  // namespace xdriver
