@@ -2,6 +2,7 @@
 
 #include <immintrin.h>
 
+#include <atomic>
 #include <cstring>
 
 #include <cryptopp/rijndael.h>
@@ -13,9 +14,11 @@ namespace {
 
 constexpr int kRounds = 10;
 
+std::atomic<bool> g_processorAllowed{true};
+
 bool HasAesInstructions() {
     static const bool has = __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse4.1");
-    return has;
+    return has && g_processorAllowed.load(std::memory_order_relaxed);
 }
 
 // One step of the AES-128 key expansion; assist is aeskeygenassist of the previous round
@@ -123,10 +126,11 @@ struct VaultDecryptor::Schedule {
 VaultDecryptor::VaultDecryptor(std::string_view masterPassword)
     : VaultDecryptor(masterPassword, kVaultKeyOffset) {}
 
-VaultDecryptor::VaultDecryptor(std::string_view masterPassword, unsigned char keyOffset) {
+VaultDecryptor::VaultDecryptor(std::string_view masterPassword, unsigned char keyOffset)
+    : m_processor(HasAesInstructions()) {
     Ombrix::LockedBox<VaultKey> key;
     DeriveVaultKeyInto(masterPassword, *key, keyOffset);  // throws for a short password
-    if (HasAesInstructions()) {
+    if (m_processor) {
         ExpandDecryptionKeys(key->data(), m_schedule->roundKeys);
     } else {
         m_schedule->fallback.SetKey(key->data(), key->size());
@@ -139,13 +143,17 @@ bool VaultDecryptor::UsesProcessorInstructions() {
     return HasAesInstructions();
 }
 
+void VaultDecryptor::AllowProcessorInstructions(bool allowed) {
+    g_processorAllowed.store(allowed, std::memory_order_relaxed);
+}
+
 void VaultDecryptor::Decrypt(const unsigned char* in, unsigned char* out,
                              std::size_t length) const {
     const std::size_t blocks = length / kVaultBlockSize;
     if (blocks == 0) {
         return;
     }
-    if (HasAesInstructions()) {
+    if (m_processor) {
         DecryptBlocks(m_schedule->roundKeys, in, out, blocks);
     } else {
         m_schedule->fallback.AdvancedProcessBlocks(in, nullptr, out, blocks * kVaultBlockSize, 0);
