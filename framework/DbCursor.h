@@ -29,6 +29,8 @@ public:
 
     // Copies the value at the cursor (exactly length bytes long) into buffer.
     int ReadCurrent(void* buffer, u_int32_t length);
+    // Copies the first length bytes of the value at the cursor (at least that long).
+    int ReadCurrentStart(void* buffer, u_int32_t length);
 
     // Replaces the value at the cursor (DB_CURRENT).
     int PutCurrent(const void* value, u_int32_t length);

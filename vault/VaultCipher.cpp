@@ -7,6 +7,7 @@
 #include <cryptopp/rijndael.h>
 
 #include "framework/MemoryLock.h"
+#include "vault/VaultDecryptor.h"
 
 const unsigned char kVaultKeyOffset = FERROCASK_KEY_OFFSET;
 
@@ -85,8 +86,11 @@ bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, 
 
 bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
                         unsigned char keyOffset) {
-    return ProcessVaultBuffer<CryptoPP::Rijndael::Decryption>(masterPassword, buffer, length,
-                                                              keyOffset);
+    if (masterPassword.size() < kMinMasterPasswordLength || buffer == nullptr || length < 0) {
+        return false;
+    }
+    VaultDecryptor(masterPassword, keyOffset).Decrypt(buffer, buffer, static_cast<size_t>(length));
+    return true;
 }
 
 bool EncryptVaultBuffer(std::string_view masterPassword, Ombrix::Data<unsigned char>& buffer) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "framework/SecureWipe.h"
 #include "vault/VaultCipher.h"
 #include "vault/VaultCircuit.h"
+#include "vault/VaultDecryptor.h"
 #include "vault/VaultFileCheck.h"
 #include "vault/VaultUpdate.h"
 
@@ -216,31 +218,104 @@ bool VaultStore::EncryptEntries(std::string_view masterPassword, Data<unsigned c
     return true;
 }
 
+bool VaultStore::ReadStoredEntries(const std::string& directory,
+                                   const std::function<void*(std::size_t)>& place) {
+    const vaultfile::VaultCircuit vault = OpenVault(directory);
+    if (!vault.IsOpen()) {
+        return false;
+    }
+    DbCursor cursor(vault.GetDb());
+    if (!cursor.Valid()) {
+        return false;
+    }
+    const int found = cursor.Seek(kEntriesKey, kKeyLength);
+    u_int32_t length = 0;
+    if (found == DB_NOTFOUND) {
+        place(0);  // a vault without entries
+        return true;
+    }
+    if (found != 0 || cursor.CurrentLength(&length) != 0) {
+        return false;
+    }
+    // Only whole entries are read; a damaged tail shorter than one entry is left out.
+    const std::size_t count = length / kEntrySize;
+    void* destination = place(count);
+    return count == 0 ||
+           cursor.ReadCurrentStart(destination, static_cast<u_int32_t>(count * kEntrySize)) == 0;
+}
+
 void VaultStore::ListEntries(EntryList& out, const std::string& directory,
                              std::string_view masterPassword) {
-    ReadEntries(directory, masterPassword);
+    // The stored entries go straight into the caller's list and are decrypted there, name
+    // and kind only: the passwords are never decrypted for a list, and their still
+    // encrypted bytes are zeroed. A list used before is reused as it is (every entry kept is
+    // overwritten by the read; those beyond the new length are wiped), so that its memory
+    // is neither allocated nor cleared again.
+    const auto forgetFrom = [&out](std::size_t count) {
+        for (std::size_t i = count; i < out.size(); ++i) {
+            WipeEntry(out[i]);
+        }
+        out.resize(std::min(count, out.size()));
+    };
+    const bool read =
+        Acceptable(masterPassword) && ReadStoredEntries(directory, [&](std::size_t count) -> void* {
+            forgetFrom(count);
+            out.resize(count);
+            return out.data();
+        });
+    if (!read) {
+        forgetFrom(0);
+        return;
+    }
+    const VaultDecryptor decryptor(masterPassword);
     for (PasswordEntry& entry : out) {
-        WipeEntry(entry);
+        auto* bytes = reinterpret_cast<unsigned char*>(&entry);
+        decryptor.Decrypt(bytes, bytes, offsetof(PasswordEntry, password));
+        std::memset(entry.password, 0, sizeof entry.password);
     }
-    out.clear();
-    out.reserve(m_entries.size());
-    for (const PasswordEntry& entry : m_entries) {
-        out.push_back(entry);
-        Ombrix::SecureWipe(out.back().password, sizeof out.back().password);
-    }
-    ForgetEntries();
 }
 
 bool VaultStore::GetEntry(const std::string& directory, std::string_view masterPassword,
                           std::string_view name, PasswordEntry& out) {
-    ReadEntries(directory, masterPassword);
-    auto found = FindEntry(name);
-    const bool exists = found != m_entries.end();
-    if (exists) {
-        out = *found;
+    // The list is read still encrypted (it holds no secret that way) and only the names are
+    // decrypted, one by one, until the first that matches; only that entry is decrypted
+    // whole, into out.
+    const bool read = Acceptable(masterPassword) &&
+                      ReadStoredEntries(directory, [this](std::size_t count) -> void* {
+                          m_storedEntries.resize(count * kEntrySize);
+                          return m_storedEntries.data();
+                      });
+    if (!read) {
+        return false;
     }
-    ForgetEntries();
-    return exists;
+    // The names are gathered a batch at a time and decrypted together, which keeps the
+    // cipher's pipeline full.
+    constexpr std::size_t kBatch = 64;
+    constexpr std::size_t kNameBytes = sizeof(PasswordEntry::name);
+    const VaultDecryptor decryptor(masterPassword);
+    const std::size_t count = m_storedEntries.size() / kEntrySize;
+    unsigned char names[kBatch * kNameBytes];
+    PasswordEntry candidate{};
+    bool found = false;
+    for (std::size_t first = 0; first < count && !found; first += kBatch) {
+        const std::size_t batch = std::min(kBatch, count - first);
+        for (std::size_t i = 0; i < batch; ++i) {
+            std::memcpy(names + i * kNameBytes, &m_storedEntries[(first + i) * kEntrySize],
+                        kNameBytes);
+        }
+        decryptor.Decrypt(names, names, batch * kNameBytes);
+        for (std::size_t i = 0; i < batch && !found; ++i) {
+            std::memcpy(candidate.name, names + i * kNameBytes, kNameBytes);
+            if (HasName(candidate, name)) {
+                decryptor.Decrypt(&m_storedEntries[(first + i) * kEntrySize],
+                                  reinterpret_cast<unsigned char*>(&out), kEntrySize);
+                found = true;
+            }
+        }
+    }
+    Ombrix::SecureWipe(names, sizeof names);
+    WipeEntry(candidate);
+    return found;
 }
 
 bool VaultStore::AddEntry(const std::string& directory, std::string_view masterPassword,

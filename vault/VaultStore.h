@@ -4,9 +4,11 @@
 // secret beyond the members below.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/Data.h"
 #include "vault/PasswordEntry.h"
@@ -92,11 +94,19 @@ public:
     // The working copy of the entry list. The public operations wipe it before they return;
     // only LoadEntries leaves it filled.
     EntryList m_entries;
+    // GetEntry's copy of the stored list, kept encrypted and kept between calls so that its
+    // memory is not allocated again for every lookup.
+    std::vector<unsigned char> m_storedEntries;
 
 private:
     // LoadEntries, telling whether the stored list is now known: true when it was read or
     // there is none, false when it could not be read (then nothing may be written back).
     bool ReadEntries(const std::string& directory, std::string_view masterPassword);
+    // Copies the stored list's whole entries, still encrypted, to the memory that
+    // place(count) gives for count entries; false when the vault or its list cannot be read.
+    // A vault without a list places none.
+    bool ReadStoredEntries(const std::string& directory,
+                           const std::function<void*(std::size_t)>& place);
     // CheckVault's lookup of the picture record; with mayUpgrade, a file of an older on-disk
     // version is upgraded and looked at again.
     VaultFileStatus LookForPicture(const std::string& directory, bool mayUpgrade);

@@ -1,0 +1,36 @@
+// Decryption of vault blocks under one master password, with one key set-up for many calls:
+// the list's reads decrypt field by field. Where the processor has AES instructions they are
+// used directly, eight blocks in flight at a time; elsewhere Crypto++ does the work. Either
+// way the blocks are exactly those the vault's cipher gives, and the key and its round keys
+// live in locked memory that is wiped when the decryptor goes.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "framework/MemoryLock.h"
+
+class VaultDecryptor {
+public:
+    // Throws std::invalid_argument for a master password shorter than 8 bytes.
+    explicit VaultDecryptor(std::string_view masterPassword);
+    VaultDecryptor(std::string_view masterPassword, unsigned char keyOffset);
+    ~VaultDecryptor();
+    VaultDecryptor(const VaultDecryptor&) = delete;
+    VaultDecryptor& operator=(const VaultDecryptor&) = delete;
+
+    // Decrypts the whole 16-byte blocks of the length bytes at in into out, which is in
+    // itself or does not overlap it. A trailing partial block is neither read nor written.
+    void Decrypt(const unsigned char* in, unsigned char* out, std::size_t length) const;
+
+    // Whether the processor's AES instructions do the work for decryptors made from now on.
+    static bool UsesProcessorInstructions();
+    // Lets decryptors made from now on use them where there are any (the default), or
+    // never: the tests compare the two ways.
+    static void AllowProcessorInstructions(bool allowed);
+
+private:
+    struct Schedule;
+    Ombrix::LockedBox<Schedule> m_schedule;
+    bool m_processor;
+};
