@@ -38,7 +38,6 @@ public:
     void ShowList(const std::vector<std::string>* names) override {
         std::string call = "list";
         if (names != nullptr) {
-            listed = *names;
             selected = names->empty() ? Text() : Text(names->front());
             for (const std::string& name : *names) {
                 call += (call == "list" ? ": " : ",") + name;
@@ -65,7 +64,6 @@ public:
     void Add(const char* what, std::string_view text) { calls.push_back(what + std::string(text)); }
 
     Calls calls;
-    Names listed;
     Text selected;
     std::string picture;
     bool answerOk = true;
