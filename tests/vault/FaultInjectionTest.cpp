@@ -1,18 +1,16 @@
-// A process that changes the vault is killed (SIGKILL) in the middle of its work, or the power
-// fails under it, and the folder it leaves is examined: the vault file must pass the
-// Berkeley DB verifier, show the picture under the master password and hold the entries
-// exactly as they were just before or just after the operation that was interrupted.
+// A process that changes the vault is killed, or the power fails under it: the vault it
+// leaves must pass the database's verifier, show its picture under the master password and
+// hold the entries exactly as just before or just after the interrupted operation.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <functional>
 #include <random>
 #include <thread>
 
-#include "vault/FaultModel.h"
+#include "vault/VaultTestSupport.h"
 
 using namespace vaulttest;
 using faultmodel::kMasterPassword;
@@ -36,38 +34,30 @@ protected:
         MakeVault(kMasterPassword);
         CloseDevice();  // a helper process is the file's only user
     }
-
-    // How the vault looks after operations 1 to `done` certainly ended and operation done + 1
-    // may have run in part or completely: kBefore, kAfter, or what is wrong with it.
-    std::string Examine(int done) {
-        if (!Verified()) {
-            CloseDevice();
-            return "file rejected by db_verify";
-        }
-        Ombrix::Data<unsigned char> picture;
-        MakePicture(picture, 1);
-        const bool samePicture = Picture(kMasterPassword) == AsBytes(picture.m_pBuffer);
-        const std::vector<std::string> entries = Entries(kMasterPassword);
-        CloseDevice();
-        return !samePicture                                  ? "picture unreadable or changed"
-               : entries == faultmodel::StateAfter(done)     ? kBefore
-               : entries == faultmodel::StateAfter(done + 1) ? kAfter
-                                                             : "entries neither before nor after";
+    bool Holds(const char* password, int pictureSeed, const Strings& entries) {
+        return Picture(password) == PictureBytes(pictureSeed) && Entries(password) == entries;
     }
-
-    // Puts the vault file back as it was and removes whatever an earlier round left beside it.
+    // Whether the vault is as before or after operation done + 1, or what is wrong with it.
+    std::string Examine(int done) {
+        const std::string finding = !Verified() ? "rejected by db_verify"
+                                    : Holds(kMasterPassword, 1, faultmodel::StateAfter(done))
+                                        ? kBefore
+                                    : Holds(kMasterPassword, 1, faultmodel::StateAfter(done + 1))
+                                        ? kAfter
+                                        : "neither before nor after";
+        CloseDevice();
+        return finding;
+    }
     void Restore(const std::string& file) {
         for (const std::string& name : testsupport::ListFiles(dir.Path())) {
             ::unlink(dir.File(name).c_str());
         }
         testsupport::WriteFile(VaultFile(), file);
     }
-
     // Runs `operation` in the helper on the vault file `before`, stopped before its event 1,
-    // 2, ... four ways: a kill, a kill in the middle of a write (which can end a write of
-    // several memory pages part-way), and a power cut, with the names on disk as of the
-    // folder's last flush or as they stand; until the operation runs to its end. `check`
-    // examines the folder after each run, told whether the operation completed.
+    // 2, ... until it runs to its end, four ways: a kill, a kill in the middle of a write (a
+    // write of several memory pages can end part-way), and a power cut with the names on
+    // disk as of the folder's last flush or as they stand. `check` examines each run.
     void StopAtEachEvent(const std::string& operation, const std::string& before,
                          const std::function<void(int event, bool completed)>& check) {
         for (const char* how : {"", "torn", "cut", "cut-names"}) {
@@ -78,17 +68,14 @@ protected:
                 ChildProcess helper({FAULT_CHILD, directory, operation, std::to_string(event), how},
                                     helperErrors);
                 const int status = helper.Wait();
-                const std::vector<std::string> lines = helper.RemainingLines();
+                const Strings lines = helper.RemainingLines();
                 const std::string line = lines.size() == 1 ? lines[0] : "";
                 const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
                 const bool completed = exited && line.find(" events ") != std::string::npos;
                 ASSERT_TRUE((WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) || completed ||
                             (exited && line.rfind("cut ", 0) == 0))
                     << "status " << status << ", " << testsupport::ReadFile(helperErrors);
-                check(event, completed);
-                if (HasFatalFailure()) {
-                    return;
-                }
+                ASSERT_NO_FATAL_FAILURE(check(event, completed));
                 if (completed) {
                     break;
                 }
@@ -96,28 +83,32 @@ protected:
         }
         Restore(before);
     }
-
+    // Runs the operations after the `done` ones up to n in this process.
+    void RunUpTo(int n) {
+        OpenDevice();
+        while (done < n) {
+            faultmodel::RunOperation(++done, store, directory);
+        }
+        CloseDevice();
+    }
     const std::string helperErrors = dir.File("helper-stderr.txt");
+    int done = 0;  // the operations the vault certainly holds
 };
 
-// A helper runs the operations one after another and is killed at a random moment; the next
-// round goes on from what the vault holds, over and over, through every phase of the run.
+// The helper runs the operations one after another and is killed at a random moment; the
+// next round goes on from what the vault holds, through every phase of the run.
 TEST_F(FaultInjectionTest, AKillAtARandomMomentLeavesTheStateBeforeOrAfter) {
-    const unsigned seed = std::random_device{}();
-    std::mt19937 random(seed);
+    std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> pause(0, 3000);  // microseconds after the first report
-    int done = 0;                                       // operations the vault certainly holds
     for (int round = 0; round < kRandomRounds; ++round) {
         ChildProcess helper({FAULT_CHILD, directory, std::to_string(done + 1)}, helperErrors);
         std::string line;
-        ASSERT_TRUE(helper.ReadLine(line, 20000))
-            << "the helper reported nothing: " << testsupport::ReadFile(helperErrors);
+        ASSERT_TRUE(helper.ReadLine(line, 20000)) << testsupport::ReadFile(helperErrors);
         std::this_thread::sleep_for(std::chrono::microseconds(pause(random)));
         helper.Kill(SIGKILL);
         const int status = helper.Wait();
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "the helper ended by itself, status " << status;
-        const std::vector<std::string> lines = helper.RemainingLines();
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+        const Strings lines = helper.RemainingLines();
         const int reported = std::stoi(lines.empty() ? line : lines.back());
         ASSERT_GT(reported, done);
         const std::string finding = Examine(reported);
@@ -125,67 +116,42 @@ TEST_F(FaultInjectionTest, AKillAtARandomMomentLeavesTheStateBeforeOrAfter) {
             << finding << " after a kill during operation " << reported + 1;
         done = finding == kAfter ? reported + 1 : reported;
     }
-    std::printf("random kills (seed %u): %d rounds, %d operations\n", seed, kRandomRounds, done);
 }
 
-// Operations of every kind and size of list, each stopped before each of its events (each
-// change of a file, by the database library or the program, and each flush).
+// Additions on the tree's page, into the first and the second overflow page and within
+// them; changes; deletions, the last ones back on the tree's page: each stopped before each
+// of its events.
 TEST_F(FaultInjectionTest, AStopAtEachEventOfAnOperation) {
-    int stops = 0, done = 0;
-    // Additions on the tree's page, into the first and the second overflow page and within
-    // them; changes; deletions, the last ones back on the tree's page.
     for (int n : {1, 11, 12, 30, 44, 60, 80, 110, 118}) {
-        OpenDevice();
-        for (; done < n - 1; ++done) {
-            faultmodel::RunOperation(done + 1, store, directory);
-        }
-        CloseDevice();
-        ASSERT_NO_FATAL_FAILURE(StopAtEachEvent(
-            std::to_string(n), testsupport::ReadFile(VaultFile()), [&](int event, bool completed) {
+        RunUpTo(n - 1);
+        ASSERT_NO_FATAL_FAILURE(
+            StopAtEachEvent(std::to_string(n), VaultBytes(), [&](int event, bool completed) {
                 const std::string finding = Examine(n - 1);
-                if (completed) {
-                    EXPECT_EQ(finding, kAfter);
-                    return;
-                }
-                ++stops;
-                EXPECT_TRUE(finding == kBefore || finding == kAfter) << finding;
-                if (event == 1) {
-                    EXPECT_EQ(finding, kBefore) << "nothing was changed yet";
-                }
+                EXPECT_TRUE(finding == (completed ? kAfter : kBefore) ||
+                            (event > 1 && finding == kAfter))
+                    << finding;
             }));
     }
-    std::printf("  %d stops, every one before or after its operation\n", stops);
 }
 
-// A change of the master password, with the backup made before it, stopped before each of
-// its events: the vault opens completely under the old password or completely under the new
-// one, and once it is under the new one, the backup of the old vault is there, byte for
-// byte. A backup is never seen half made.
+// A master-password change with its backup, stopped before each event: the vault opens
+// completely under the old or the new password, and once under the new one the backup of the
+// old vault is there byte for byte. A backup is never seen half made.
 TEST_F(FaultInjectionTest, AMasterPasswordChangeStoppedAtEachEvent) {
-    OpenDevice();
-    for (int op = 1; op <= 20; ++op) {
-        faultmodel::RunOperation(op, store, directory);
-    }
-    CloseDevice();
-    const std::string before = testsupport::ReadFile(VaultFile());
-    const std::vector<std::string> entries = faultmodel::StateAfter(20);
-    Ombrix::Data<unsigned char> oldPicture, newPicture;
-    MakePicture(oldPicture, 1);
-    MakePicture(newPicture, 2);
+    RunUpTo(20);
+    const std::string before = VaultBytes();
+    const Strings entries = faultmodel::StateAfter(20);
     StopAtEachEvent("master", before, [&](int, bool completed) {
         ASSERT_TRUE(Verified());
-        const bool underOld = Picture(kMasterPassword) == AsBytes(oldPicture.m_pBuffer) &&
-                              Entries(kMasterPassword) == entries;
-        const bool underNew = Picture(kNewMasterPassword) == AsBytes(newPicture.m_pBuffer) &&
-                              Entries(kNewMasterPassword) == entries;
+        const bool underOld = Holds(kMasterPassword, 1, entries);
+        const bool underNew = Holds(kNewMasterPassword, 2, entries);
         CloseDevice();
         EXPECT_TRUE(underOld || underNew);
         EXPECT_TRUE(underNew || !completed);
         int whole = 0;
-        for (const std::string& name : testsupport::ListFiles(dir.Path(), "ferrocask_")) {
+        for (const std::string& name : Backups()) {
             if (name.find(".part") == std::string::npos) {
-                EXPECT_TRUE(testsupport::ReadFile(dir.File(name)) == before)
-                    << name << " is not the vault as it was";
+                EXPECT_TRUE(testsupport::ReadFile(dir.File(name)) == before) << name;
                 ++whole;
             }
         }

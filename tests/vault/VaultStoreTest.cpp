@@ -2,12 +2,14 @@
 
 #include <cryptopp/aes.h>
 #include <cryptopp/modes.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
-#include "framework/LocalTime.h"
 #include "vault/ProgramDirectory.h"
+#include "vault/VaultBackup.h"
 #include "vault/VaultCipher.h"
 #include "vault/VaultTestSupport.h"
 
@@ -15,143 +17,90 @@ using namespace vaulttest;
 
 namespace {
 
-const std::string kPassword = "secret12";
+const std::string kPassword = "secret12", kNew = "newpass22";
 
-// AES-128 in ECB mode under the vault key of password, done by Crypto++'s own mode class.
-template <class Direction = CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption>
+// AES-128 in ECB mode under the vault key of password, by Crypto++'s own mode class.
+template <class Direction>
 std::string Ecb(const std::string& password, std::string bytes) {
     const VaultKey key = DeriveVaultKey(password);
-    Direction cipher(key.data(), key.size());
     auto* data = reinterpret_cast<CryptoPP::byte*>(bytes.data());
-    cipher.ProcessData(data, data, bytes.size());
+    Direction(key.data(), key.size()).ProcessData(data, data, bytes.size());
     return bytes;
 }
+using Encrypt = CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption;
+using Decrypt = CryptoPP::ECB_Mode<CryptoPP::AES>::Decryption;
 
+// The picture is stored under AES-128 ECB with nothing added (no salt) and opens only with
+// its master password; a picture of the wrong size or a short password is refused.
 TEST_F(VaultTest, ThePictureOpensOnlyWithItsMasterPassword) {
     EXPECT_FALSE(store.VaultExists(directory));
-    EXPECT_TRUE(ReadRecords(VaultFile()).empty());  // created, without records
     Ombrix::Data<unsigned char> picture;
-    for (int length : {kPictureBytes - 1, kPictureBytes + 1, 0}) {
+    for (int length : {kPictureBytes - 1, kPictureBytes + 1, 0, kPictureBytes}) {
         MakePicture(picture, 5, length);
-        EXPECT_FALSE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
+        EXPECT_FALSE(store.SetMasterPassword(picture, directory, "short12", std::nullopt));
+        EXPECT_EQ(store.SetMasterPassword(picture, directory, kPassword, std::nullopt),
+                  length == kPictureBytes);
     }
-    MakePicture(picture, 5);
-    EXPECT_FALSE(store.SetMasterPassword(picture, directory, "short12", std::nullopt));
-    EXPECT_TRUE(ReadRecords(VaultFile()).empty());
-
-    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
-    EXPECT_TRUE(store.VaultExists(directory));
-    EXPECT_TRUE(Entries(kPassword).empty());
     int width = 0, height = 0;
-    EXPECT_EQ(AsBytes(store.ReadPicture(directory, kPassword, &width, &height)),
-              AsBytes(picture.m_pBuffer));
-    EXPECT_EQ(width, 128);
-    EXPECT_EQ(height, 128);
-    const unsigned char* scrambled = store.ReadPicture(directory, "wrong123", &width, &height);
-    ASSERT_NE(scrambled, nullptr);
-    EXPECT_NE(AsBytes(scrambled), AsBytes(picture.m_pBuffer));
-    width = -1;
-    EXPECT_EQ(store.ReadPicture(directory, "short12", &width, &height), nullptr);
-    EXPECT_EQ(width, -1);
-
-    // The stored bytes are the picture under AES-128 ECB with nothing added (no salt, so
-    // equal pictures under equal passwords give equal vaults).
+    ASSERT_NE(store.ReadPicture(directory, kPassword, &width, &height), nullptr);
+    EXPECT_EQ(width * 1000 + height, 128128);
+    EXPECT_NE(Picture("wrong123"), PictureBytes(5));
+    EXPECT_EQ(Picture("short12"), "");
     EXPECT_EQ(ReadRecords(VaultFile()),
-              (Records{{"main", Ecb(kPassword, AsBytes(picture.m_pBuffer))}}));
+              (Records{{"main", Ecb<Encrypt>(kPassword, PictureBytes(5))}}));
 }
 
-// Entries are stored as records of three zero-padded 64-byte fields, in the order added, and
-// found by their exact name; fields without a terminator are cut and never read past.
-TEST_F(VaultTest, EntriesAreStoredAsZeroPaddedRecordsInTheOrderAdded) {
+// Entries are records of three zero-padded 64-byte fields in the order added, found by their
+// exact name; a field without a terminator is cut. A change keeps the entry's place, a
+// removal closes the gap; a change of an absent name, or any under a short password, writes
+// nothing.
+TEST_F(VaultTest, EntriesAreStoredInTheirOrderAndMisfitsWriteNothing) {
     MakeVault(kPassword, {"mail", "bank", std::string(70, 'n')});
-    const std::string plain = Ecb<CryptoPP::ECB_Mode<CryptoPP::AES>::Decryption>(
-        kPassword, ReadRecords(VaultFile()).at("pass"));
-    ASSERT_EQ(plain.size(), 3 * 192u);
+    const std::string plain = Ecb<Decrypt>(kPassword, ReadRecords(VaultFile()).at("pass"));
     const auto padded = [](std::string text) { return text.append(64 - text.size(), '\0'); };
-    EXPECT_EQ(plain.substr(192, 192), padded("bank") + padded("normal") + padded("pw-bank"));
-    EXPECT_EQ(plain.substr(384, 64), padded(std::string(62, 'n')));
-
-    EntryList listed;
-    store.ListEntries(listed, directory, kPassword);
-    ASSERT_EQ(listed.size(), 3u);
-    EXPECT_EQ(std::string(listed[1].password, 64), std::string(64, '\0'));
-    EXPECT_EQ(PasswordOf(kPassword, "bank"), "pw-bank");
-    EXPECT_EQ(PasswordOf(kPassword, "Bank"), "<none>");  // exact, case-sensitive names
-    EXPECT_EQ(PasswordOf(kPassword, "ban"), "<none>");
-
-    PasswordEntry full;
-    std::memset(&full, 'F', sizeof full);
-    store.AddEntry(directory, kPassword, full);
+    EXPECT_EQ(plain.substr(192), padded("bank") + padded("normal") + padded("pw-bank") +
+                                     padded(std::string(62, 'n')) + padded("normal") +
+                                     padded("pw-" + std::string(59, 'n')));
     PasswordEntry found;
-    ASSERT_TRUE(store.GetEntry(directory, kPassword, std::string(62, 'F'), found));
-    EXPECT_EQ(std::string(found.password, 64), std::string(62, 'F') + std::string(2, '\0'));
-    // A wrong password decrypts to fields that may hold no zero byte at all.
-    EXPECT_EQ(Entries("wrong123").size(), 4u);
-    EXPECT_EQ(PasswordOf("wrong123", std::string(62, 'F')), "<none>");
-}
-
-// A change keeps the entry's place and a removal closes the gap; a change or removal of an
-// absent name, or anything under a too short password, writes nothing.
-TEST_F(VaultTest, ModifyKeepsThePlaceDeleteClosesTheGapAndMisfitsWriteNothing) {
-    MakeVault(kPassword);
-    store.ModifyEntry(directory, kPassword, MakePasswordEntry("nobody", "x"));
-    store.DeleteEntry(directory, kPassword, MakePasswordEntry("nobody", ""));
-    EXPECT_EQ(ReadRecords(VaultFile()).count("pass"), 0u);
-
-    for (const char* name : {"mail", "bank", "shop"}) {
-        store.AddEntry(directory, kPassword, MakePasswordEntry(name, std::string("pw-") + name));
-    }
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, "Bank", found));
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, "ban", found));
     const Records before = ReadRecords(VaultFile());
     store.ModifyEntry(directory, kPassword, MakePasswordEntry("two", "x"));
     store.DeleteEntry(directory, kPassword, MakePasswordEntry("two", ""));
     store.AddEntry(directory, "short12", MakePasswordEntry("new", "1"));
     store.ModifyEntry(directory, "short12", MakePasswordEntry("mail", "x"));
     store.DeleteEntry(directory, "short12", MakePasswordEntry("mail", ""));
-    EXPECT_TRUE(Entries("short12").empty());
     EXPECT_EQ(ReadRecords(VaultFile()), before);
-
-    store.DeleteEntry(directory, kPassword, MakePasswordEntry("bank", ""));
-    store.ModifyEntry(directory, kPassword, MakePasswordEntry("mail", "changed"));
-    EXPECT_EQ(Entries(kPassword), (std::vector<std::string>{"mail=changed", "shop=pw-shop"}));
     store.DeleteEntry(directory, kPassword, MakePasswordEntry("mail", ""));
-    store.DeleteEntry(directory, kPassword, MakePasswordEntry("shop", ""));
-    EXPECT_EQ(ReadRecords(VaultFile()).at("pass"), "");
-    store.AddEntry(directory, kPassword, MakePasswordEntry("again", "2"));
-    EXPECT_EQ(Entries(kPassword), std::vector<std::string>{"again=2"});
+    store.ModifyEntry(directory, kPassword, MakePasswordEntry("bank", "changed"));
+    PasswordEntry full;
+    std::memset(&full, 'F', sizeof full);
+    store.AddEntry(directory, kPassword, full);
+    EXPECT_EQ(Entries(kPassword),
+              (Strings{"bank=changed", std::string(62, 'n') + "=pw-" + std::string(59, 'n'),
+                       std::string(62, 'F') + "=" + std::string(62, 'F')}));
+    // A wrong password decrypts to fields that may hold no zero byte at all.
+    EXPECT_EQ(Entries("wrong123").size(), 3u);
 }
 
-// A name taken already gets the time of adding, cut to fit the field; a name that renames to
-// itself as well gets a number.
+// A name taken already gets the time of adding, cut to fit the field, and a number when that
+// is taken as well.
 TEST_F(VaultTest, ADuplicateNameGetsTheTimeOfAdding) {
-    const auto stamp = [](const Ombrix::LocalTime& t) {
-        char text[32];
-        std::snprintf(text, sizeof text, "_%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day,
-                      t.hour, t.minute, t.second);
-        return std::string(text);
-    };
-    const std::string long60(60, 'L');
-    MakeVault(kPassword, {"mail", long60});
-    const Ombrix::LocalTime before = Ombrix::CurrentLocalTime();
+    MakeVault(kPassword, {"mail"});
     store.AddEntry(directory, kPassword, MakePasswordEntry("mail", "second"));
-    store.AddEntry(directory, kPassword, MakePasswordEntry(long60, "second"));
-    const Ombrix::LocalTime after = Ombrix::CurrentLocalTime();
-    const auto names = Entries(kPassword);
-    ASSERT_EQ(names.size(), 4u);
-    EXPECT_TRUE(names[2] == "mail" + stamp(before) + "=second" ||
-                names[2] == "mail" + stamp(after) + "=second");
-    EXPECT_TRUE(names[3] == std::string(47, 'L') + stamp(before) + "=second" ||
-                names[3] == std::string(47, 'L') + stamp(after) + "=second");
-    EXPECT_EQ(PasswordOf(kPassword, "mail"), "pw-mail");
-
-    const Ombrix::LocalTime when{2013, 12, 5, 9, 30, 7};
-    const std::string fixed = "_20131205093007";
+    const Strings names = Entries(kPassword);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[1].substr(0, 7), "mail_20");
+    EXPECT_EQ(names[1].size(), std::string("mail_20131205093007=second").size());
+    const std::string fixed = "_20131205093007", long50(50, 'L');
     EntryList entries{MakePasswordEntry("mail", ""), MakePasswordEntry("mail" + fixed, "")};
-    EXPECT_EQ(RenameDuplicate("mail", entries, when), "mail" + fixed + fixed);
-    const std::string long50(50, 'L');
-    entries = {MakePasswordEntry(long50, ""), MakePasswordEntry(std::string(47, 'L') + fixed, "")};
-    for (int i = 0; i < 10; ++i) {
-        entries.push_back(MakePasswordEntry(RenameDuplicate(long50, entries, when), ""));
+    EXPECT_EQ(RenameDuplicate("mail", entries, {2013, 12, 5, 9, 30, 7}), "mail" + fixed + fixed);
+    entries = {MakePasswordEntry(long50, "")};
+    for (int i = 0; i < 11; ++i) {
+        entries.push_back(
+            MakePasswordEntry(RenameDuplicate(long50, entries, {2013, 12, 5, 9, 30, 7}), ""));
     }
+    EXPECT_EQ(FieldText(entries[1].name), std::string(47, 'L') + fixed);
     EXPECT_EQ(FieldText(entries[2].name), std::string(45, 'L') + fixed + "_1");
     EXPECT_EQ(FieldText(entries[11].name), std::string(44, 'L') + fixed + "_10");
 }
@@ -159,8 +108,66 @@ TEST_F(VaultTest, ADuplicateNameGetsTheTimeOfAdding) {
 TEST(ProgramDirectoryTest, IsTheFolderOfTheRunningProgram) {
     const std::string directory = ProgramDirectory();
     ASSERT_EQ(directory.front(), '/');
-    EXPECT_EQ(directory.back(), '/');
     EXPECT_TRUE(testsupport::FileExists(directory + program_invocation_short_name));
+}
+
+using MasterPasswordChangeTest = VaultTest;
+
+// With the old password the entries are encrypted anew; without it only the picture moves and
+// the stored list stays as it was. The backup, in the vault's mode, opens with the old one.
+TEST_F(MasterPasswordChangeTest, TheEntriesFollowOnlyWithTheOldPasswordAndTheBackupOpens) {
+    MakeVault(kPassword, {"mail", "bank"});
+    ASSERT_EQ(::chmod(VaultFile().c_str(), 0640), 0);
+    const std::string before = VaultBytes();
+    ASSERT_TRUE(BackupVaultFile(directory));
+    ASSERT_EQ(Backups().size(), 1u);
+    const std::string backup = dir.File(Backups()[0]);
+    struct stat info {};
+    ASSERT_EQ(::stat(backup.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(testsupport::ReadFile(backup), before);
+    Ombrix::Data<unsigned char> picture;
+    MakePicture(picture, 9);
+    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kNew, kPassword));
+    EXPECT_EQ(Picture(kNew), PictureBytes(9));
+    EXPECT_EQ(Entries(kNew), (Strings{"mail=pw-mail", "bank=pw-bank"}));
+    const std::string pass = ReadRecords(VaultFile()).at("pass");
+    MakePicture(picture, 3);
+    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
+    EXPECT_EQ(Picture(kPassword), PictureBytes(3));
+    EXPECT_EQ(ReadRecords(VaultFile()).at("pass"), pass);
+    RestartDevice();
+    testsupport::WriteFile(VaultFile(), testsupport::ReadFile(backup));
+    EXPECT_EQ(Picture(kPassword), PictureBytes(1));
+    EXPECT_EQ(Entries(kPassword), (Strings{"mail=pw-mail", "bank=pw-bank"}));
+}
+
+// The backup is named after the local time; a name taken already is never overwritten, and a
+// backup that fails leaves no file.
+TEST_F(MasterPasswordChangeTest, AnExistingBackupIsNeverOverwritten) {
+    EXPECT_EQ(VaultBackupPath("/d/", {2013, 12, 5, 9, 30, 7}), "/d/ferrocask_20131205093007.db");
+    MakeVault(kPassword);
+    for (int ahead = 0; ahead < 3; ++ahead) {  // this second and the next ones are taken
+        const std::time_t when = std::time(nullptr) + ahead;
+        std::tm t{};
+        localtime_r(&when, &t);
+        testsupport::WriteFile(
+            VaultBackupPath(directory, {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                                        t.tm_min, t.tm_sec}),
+            "earlier");
+    }
+    EXPECT_FALSE(BackupVaultFile(directory));
+    ASSERT_EQ(Backups().size(), 3u);
+    for (const std::string& name : Backups()) {
+        EXPECT_EQ(testsupport::ReadFile(dir.File(name)), "earlier");
+    }
+    // No vault file; a vault path that cannot be read; a directory beyond any path limit.
+    testsupport::TempDir empty;
+    EXPECT_FALSE(BackupVaultFile(empty.Path() + "/"));
+    ASSERT_EQ(::mkdir(empty.File("ferrocask.db").c_str(), 0755), 0);
+    EXPECT_FALSE(BackupVaultFile(empty.Path() + "/"));
+    EXPECT_EQ(testsupport::ListFiles(empty.Path()), Strings{"ferrocask.db"});
+    EXPECT_FALSE(BackupVaultFile(directory + std::string(5000, 'x') + "/"));
 }
 
 }  // namespace
