@@ -1,13 +1,11 @@
-// The helper of the fault-injection tests, on the vault in a program directory:
-//   vault_fault_child <directory> <first operation>: runs the fault model's operations from
-//     that one on until it is killed, reporting "<n>" as soon as operation n has returned.
-//   vault_fault_child <directory> <operation | master> <event> [torn | cut | cut-names]: runs
-//     that operation ("master": a backup, then a change of the master password) and stops
-//     before the given event (a write, truncation, rename, link or removal of a file, or a
-//     flush): it kills itself, after half of the write with "torn"; "cut" lays the folder out
-//     as the disk is sure to hold it after a power cut (names and contents as of their last
-//     flush), "cut-names" with the names as they stand. Reports "<operation> events <count>"
-//     when the operation made fewer events.
+// The helper of the fault-injection tests, on the vault in the program directory argv[1]:
+//   <directory> <n>: runs the fault model's operations n, n + 1, ... until it is killed,
+//     reporting "<n>" as soon as operation n has returned.
+//   <directory> <n | master> <event> [torn | cut | cut-names]: runs that operation ("master":
+//     a backup, then a change of the master password) and stops before the given file
+//     change or flush: it kills itself, after half of the write with "torn"; "cut" lays the
+//     folder out as a power cut leaves it (names and contents as of their last flush),
+//     "cut-names" with the names as they stand. Reports "<n> events <count>" if it ran through.
 #include <db.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -18,12 +16,9 @@
 #include "vault/VaultTestSupport.h"
 
 namespace {
-
-long g_stopAt = 0;  // 0: never stop
-long g_events = 0;
+long g_stopAt = 0, g_events = 0;
 std::string g_mode, g_directory;
-// What the disk is sure to hold: each file's content by inode, and the folder's names.
-std::map<ino_t, std::string> g_durableContent;
+std::map<ino_t, std::string> g_durableContent;  // by inode
 std::map<std::string, ino_t> g_durableNames;
 
 void Report(const std::string& line) {
@@ -52,28 +47,20 @@ void RecordFlush(const std::string& path) {
     }
 }
 
-// Lays the folder out as it would be found after the power came back, then ends.
-[[noreturn]] void CutPower() {
-    const auto names = g_mode == "cut-names" ? CurrentNames() : g_durableNames;
-    for (const auto& [name, inode] : CurrentNames()) {
-        ::unlink((g_directory + name).c_str());
-    }
-    for (const auto& [name, inode] : names) {
-        const auto found = g_durableContent.find(inode);
-        testsupport::WriteFile(g_directory + name,
-                               found == g_durableContent.end() ? "" : found->second);
-    }
-    Report("cut " + std::to_string(g_events));
-    std::_Exit(0);
-}
-
-// Counts the events and stops at the chosen one; given a write's arguments for a write.
 void BeforeEvent(int fd = -1, const void* data = nullptr, size_t size = 0, off_t offset = -1) {
     if (++g_events != g_stopAt) {
         return;
     }
     if (g_mode.rfind("cut", 0) == 0) {
-        CutPower();
+        const auto names = g_mode == "cut-names" ? CurrentNames() : g_durableNames;
+        for (const auto& [name, inode] : CurrentNames()) {
+            ::unlink((g_directory + name).c_str());
+        }
+        for (const auto& [name, inode] : names) {
+            testsupport::WriteFile(g_directory + name, g_durableContent[inode]);
+        }
+        Report("cut " + std::to_string(g_events));
+        std::_Exit(0);
     }
     if (g_mode == "torn" && data != nullptr) {
         (void)(offset < 0 ? ::write(fd, data, size / 2) : ::pwrite(fd, data, size / 2, offset));
@@ -99,8 +86,6 @@ int CountedUnlink(const char* path) {
     return BeforeEvent(), ::unlink(path);
 }
 
-// Every call of the database library and of the program's durable file writer that changes
-// or flushes a file goes through BeforeEvent.
 void CountEvents() {
     db_env_set_func_write(CountedWrite);
     db_env_set_func_pwrite([](int fd, const void* data, size_t size, off_t offset) {
@@ -118,7 +103,6 @@ void CountEvents() {
     calls.link = [](const char* from, const char* to) { return BeforeEvent(), ::link(from, to); };
     calls.unlink = CountedUnlink;
 }
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,7 +118,6 @@ int main(int argc, char** argv) {
     VaultStore store;
     // Opens the file before anything is counted, as the program does at start-up.
     if (!store.VaultExists(g_directory)) {
-        Report("no vault");
         return 1;
     }
     RecordFlush(g_directory);
@@ -142,11 +125,9 @@ int main(int argc, char** argv) {
         RecordFlush(g_directory + name);
     }
     g_events = 0;
-    if (g_stopAt == 0) {
-        for (;; ++n) {
-            faultmodel::RunOperation(n, store, g_directory);
-            Report(std::to_string(n));
-        }
+    for (; g_stopAt == 0; ++n) {
+        faultmodel::RunOperation(n, store, g_directory);
+        Report(std::to_string(n));
     }
     if (operation == "master") {
         Ombrix::Data<unsigned char> picture;

@@ -1,13 +1,11 @@
-// The vault on a full disk, on a disk that fails, and in a folder the user may not write:
-// each operation runs in a child process under the condition and either does its work
-// completely and says so, or reports its failure and leaves the vault byte for byte as it was.
+// Each operation, in a child process on a full or failing disk or in a read-only folder,
+// either does its work completely and says so, or fails and leaves the vault as it was.
 #include <db.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <functional>
 
 #include "framework/DurableFile.h"
@@ -17,7 +15,6 @@
 using namespace vaulttest;
 
 namespace {
-
 const std::string kPassword = "storage1", kNewPassword = "storage2";
 constexpr off_t kPage = 8192;
 
@@ -35,57 +32,54 @@ std::string ChangeMasterPassword(VaultStore& vault, const std::string& dir) {
 
 class StorageFaultTest : public VaultTest {
 protected:
-    // Runs operation in a child (dead of SIGALRM if it hangs) after `restrict`, on the folder
-    // `restrict` returns; the report is the result, then `after`'s text.
-    testsupport::ForkResult RunChild(const std::function<std::string()>& restrict,
-                                     const Operation& operation,
-                                     const std::function<std::string()>& after = {}) {
+    // The report is the operation's result, then `after`'s text.
+    std::string RunChild(const std::function<bool()>& restrict, const Operation& operation,
+                         const std::function<std::string()>& after = {}) {
         CloseDevice();
-        const testsupport::ForkResult run = testsupport::RunForked([&] {
-            ::alarm(20);
-            const std::string folder = restrict();
-            if (folder.empty()) {
-                return std::string("no disk");
-            }
-            OpenDevice();
-            VaultStore child;
-            const std::string result = operation(child, folder) + "\n";
-            CloseDevice();
-            return result + (after ? after() : "");
-        });
+        const std::string report = testsupport::RunForked([&] {
+                                       ::alarm(20);
+                                       if (!restrict()) {
+                                           return std::string("not restricted");
+                                       }
+                                       OpenDevice();
+                                       VaultStore child;
+                                       const std::string result =
+                                           operation(child, directory) + "\n";
+                                       CloseDevice();
+                                       return result + (after ? after() : "");
+                                   }).report;
         OpenDevice();
-        return run;
+        return report;
     }
-    // Runs operation on a disk of its own (a size-limited tmpfs in a private mount namespace)
-    // that holds the vault file and `room` bytes more, and brings the vault file back; the
-    // report ends with the files left on that disk. Mounting needs root: false without it.
-    bool RunOnFullDisk(off_t room, const Operation& operation, testsupport::ForkResult& run) {
-        const std::string disk = dir.File("disk"), there = disk + "/";
-        ::mkdir(disk.c_str(), 0700);
-        const std::string options = "size=" + std::to_string(VaultBytes().size() + room);
+    // On a tmpfs over the program folder, in a private mount namespace, with `room` bytes
+    // beside the vault; the report ends with the files left. False without root.
+    bool RunOnFullDisk(off_t room, const Operation& operation, std::string& report) {
+        const std::string vault = VaultBytes();
+        const std::string options = "size=" + std::to_string(vault.size() + room);
         const auto mount = [&] {
-            if (::unshare(CLONE_NEWNS) != 0 ||
-                ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0) {
-                return std::string();
-            }
-            if (testsupport::FileExists(VaultFile())) {
-                testsupport::WriteFile(VaultFilePath(there), VaultBytes());
-            }
-            return there;
+            return ::unshare(CLONE_NEWNS) == 0 &&
+                   ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                   ::mount("tmpfs", dir.Path().c_str(), "tmpfs", 0, options.c_str()) == 0;
         };
-        run = RunChild(mount, operation, [&] {
-            ::unlink(VaultFile().c_str());
-            if (testsupport::FileExists(VaultFilePath(there))) {
-                testsupport::WriteFile(VaultFile(), testsupport::ReadFile(VaultFilePath(there)));
-            }
-            std::string files;
-            for (const std::string& name : testsupport::ListFiles(disk)) {
-                files += name + "\n";
-            }
-            return files;
-        });
-        return run.report != "no disk";
+        report = RunChild(
+            mount,
+            [&](VaultStore& child, const std::string& folder) {
+                testsupport::WriteFile(VaultFile(), vault);
+                return operation(child, folder);
+            },
+            [&] {
+                std::string files;
+                for (const std::string& name : testsupport::ListFiles(dir.Path())) {
+                    files += name + "\n";
+                }
+                return files + "\f" + VaultBytes();
+            });
+        const std::size_t end = report.find('\f');
+        if (end != std::string::npos) {
+            PutBack(report.substr(end + 1));
+            report.resize(end);
+        }
+        return report != "not restricted";
     }
     void PutBack(const std::string& content) {
         CloseDevice();
@@ -97,33 +91,8 @@ protected:
     }
 };
 
-#define SKIP_WITHOUT_DISK(ran)                                                      \
-    if (!(ran)) {                                                                   \
-        GTEST_SKIP() << "a file system of its own cannot be mounted (root needed)"; \
-    }
-
-// No room for the vault file, then none for the picture in the empty file just made: the
-// first start fails and leaves nothing that would pass for a vault.
-TEST_F(StorageFaultTest, WithoutRoomForTheVaultNothingIsCreated) {
-    const Operation firstStart = [](VaultStore& vault, const std::string& dir) {
-        Ombrix::Data<unsigned char> picture;
-        MakePicture(picture, 1);
-        return Flag(vault.VaultExists(dir)) +
-               Flag(vault.SetMasterPassword(picture, dir, kPassword, std::nullopt));
-    };
-    for (off_t room : {kPage / 2, 3 * kPage}) {
-        testsupport::ForkResult run;
-        SKIP_WITHOUT_DISK(RunOnFullDisk(room, firstStart, run));
-        EXPECT_EQ(run.report.substr(0, 13), "false false \n") << room;
-        EXPECT_LE(std::count(run.report.begin(), run.report.end(), '\n'), 2) << run.report;
-        EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kNoVault);
-    }
-}
-
-// Every kind of change on a disk with a given room, from lists just below the sizes at which
-// the list needs one more page (it leaves the tree's page at 11 entries and needs a second
-// page at 43). A change is made in a copy of the file: a disk with room for that copy and its
-// growth takes it, a smaller one leaves the vault as it was.
+// From lists just below the sizes that need one more page (11 and 43 entries). A change is
+// made in a copy of the file, so it needs room for that copy and its growth.
 TEST_F(StorageFaultTest, OnAFullDiskAChangeIsMadeCompletelyOrNotAtAll) {
     for (int count : {10, 42}) {
         PutBack("");
@@ -145,10 +114,12 @@ TEST_F(StorageFaultTest, OnAFullDiskAChangeIsMadeCompletelyOrNotAtAll) {
             for (off_t room : {copy / 2, copy + growth - kPage, copy + growth}) {
                 SCOPED_TRACE(what + ", " + std::to_string(count) + " entries, room " +
                              std::to_string(room));
-                testsupport::ForkResult run;
-                SKIP_WITHOUT_DISK(RunOnFullDisk(room, change, run));
-                const bool done = run.report == "true \nferrocask.db\n";
-                EXPECT_TRUE(done || run.report == "false \nferrocask.db\n") << run.report;
+                std::string report;
+                if (!RunOnFullDisk(room, change, report)) {
+                    GTEST_SKIP() << "a file system of its own cannot be mounted (root needed)";
+                }
+                const bool done = report == "true \nferrocask.db\n";
+                EXPECT_TRUE(done || report == "false \nferrocask.db\n") << report;
                 EXPECT_TRUE(Verified());
                 if (room < copy || room >= copy + growth) {
                     EXPECT_EQ(done, room >= copy);
@@ -168,20 +139,12 @@ TEST_F(StorageFaultTest, OnAFullDiskAChangeIsMadeCompletelyOrNotAtAll) {
     }
 }
 
-// Counts this process's writes and fails the one numbered g_failAt with EIO.
-int g_writes = 0, g_failAt = 0;
-
-bool FailThisWrite() {
-    errno = EIO;
-    return ++g_writes == g_failAt;
-}
+int g_writesLeft = 0;  // the write after this many fails with an I/O error
 
 ssize_t FailingWrite(int fd, const void* data, size_t size) {
-    return FailThisWrite() ? -1 : ::write(fd, data, size);
+    return --g_writesLeft == 0 ? (errno = EIO, -1) : ::write(fd, data, size);
 }
 
-// The disk fails at one write of a master-password change, for each of its writes in turn:
-// the change fails and leaves the vault, or (the failing write past the last) is done.
 TEST_F(StorageFaultTest, AnIoErrorAtAnyWriteLeavesTheVaultAsItWas) {
     MakeVault(kPassword, {"mail", "bank"});
     RestartDevice();
@@ -189,15 +152,15 @@ TEST_F(StorageFaultTest, AnIoErrorAtAnyWriteLeavesTheVaultAsItWas) {
     for (int failing = 1;; ++failing) {
         SCOPED_TRACE("write " + std::to_string(failing) + " fails");
         const auto failAtWrite = [&] {
-            g_failAt = failing;
+            g_writesLeft = failing;
             db_env_set_func_pwrite([](int fd, const void* data, size_t size, off_t offset) {
-                return FailThisWrite() ? -1 : ::pwrite(fd, data, size, offset);
+                return --g_writesLeft == 0 ? (errno = EIO, -1) : ::pwrite(fd, data, size, offset);
             });
             db_env_set_func_write(FailingWrite);
             Ombrix::DurableFileCalls().write = FailingWrite;
-            return directory;
+            return true;
         };
-        const std::string result = RunChild(failAtWrite, ChangeMasterPassword).report;
+        const std::string result = RunChild(failAtWrite, ChangeMasterPassword);
         EXPECT_TRUE(Verified());
         EXPECT_FALSE(testsupport::FileExists(VaultUpdate::CopyPath(directory)));
         if (result == "true \n") {
@@ -211,15 +174,10 @@ TEST_F(StorageFaultTest, AnIoErrorAtAnyWriteLeavesTheVaultAsItWas) {
     }
 }
 
-// The program folder and the vault in it cannot be written by the user (the child runs as
-// "nobody", as root may write anywhere): every change reports its failure and nothing in the
-// folder changes; a vault can still be read.
+// The child runs as "nobody", as root may write anywhere.
 TEST_F(StorageFaultTest, InAReadOnlyFolderEveryOperationFailsAndNothingChanges) {
-    const auto asUnprivilegedUser = [&] {
-        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) {
-            std::_Exit(5);
-        }
-        return directory;
+    const auto asUnprivilegedUser = [] {
+        return ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
     };
     const Operation everyOperation = [](VaultStore& vault, const std::string& dir) {
         Ombrix::Data<unsigned char> picture;
@@ -241,14 +199,13 @@ TEST_F(StorageFaultTest, InAReadOnlyFolderEveryOperationFailsAndNothingChanges) 
         }
         const std::string content = VaultBytes();
         ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
-        const testsupport::ForkResult run = RunChild(asUnprivilegedUser, everyOperation);
+        const std::string report = RunChild(asUnprivilegedUser, everyOperation);
         ASSERT_EQ(::chmod(dir.Path().c_str(), 0700), 0);
-        EXPECT_EQ(run.report, withVault ? "true true false true false false false \n"
-                                        : "false false false false false false false \n");
+        EXPECT_EQ(report, withVault ? "true true false true false false false \n"
+                                    : "false false false false false false false \n");
         EXPECT_EQ(testsupport::ListFiles(dir.Path()),
                   withVault ? Strings{"ferrocask.db"} : Strings{});
         EXPECT_EQ(VaultBytes(), content);
     }
 }
-
 }  // namespace

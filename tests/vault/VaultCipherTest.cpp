@@ -1,5 +1,4 @@
-// The vault key and cipher, and the decryptor of the read paths both ways, against
-// Crypto++'s AES; the list and lookup reads.
+// The vault key and cipher, and the read paths' decryptor both ways, against Crypto++.
 #include "vault/VaultCipher.h"
 
 #include <cryptopp/aes.h>
@@ -14,7 +13,6 @@
 #include "vault/VaultStore.h"
 
 namespace {
-
 using Bytes = std::vector<unsigned char>;
 
 Bytes KeyOf(const std::string& password) {
@@ -47,9 +45,7 @@ TEST(VaultKeyTest, ShortPasswordsRepeatWithTheOffsetAddedAndLongOnesAreCut) {
     EXPECT_THROW(DeriveVaultKey("abc1234"), std::invalid_argument);
 }
 
-// Each whole block on its own, as Crypto++'s ECB mode under the derived key; a trailing
-// partial block is left alone; decryption restores, another key scrambles every block, and
-// a refusal changes nothing.
+// As Crypto++'s ECB mode under the derived key, a trailing partial block left alone.
 TEST(VaultCipherTest, EncryptsAsEcbAndOnlyTheRightKeyRestores) {
     for (const std::string password : {"secret42", "0123456789abcdefXYZ"}) {
         const Bytes plain = RandomBytes(49152 + 8, 3);
@@ -121,7 +117,6 @@ TEST(VaultReadTest, ListsNamesAndKindsOnlyAndLooksUpAcrossBatches) {
     }
     ASSERT_TRUE(store.SaveEntries(at, master, false));
     store.m_entries.clear();
-    // A list used before, longer than the vault's, is reused and cut to it.
     EntryList listed(200, MakePasswordEntry("old", "old password"));
     store.ListEntries(listed, at, master);
     ASSERT_EQ(listed.size(), 131u);
@@ -140,12 +135,10 @@ TEST(VaultReadTest, ListsNamesAndKindsOnlyAndLooksUpAcrossBatches) {
     EXPECT_FALSE(store.GetEntry(at, "not-the-master", "name-1", found));
     EXPECT_FALSE(store.GetEntry(at, "short", "name-1", found));
     EXPECT_EQ(FieldText(found.name), "name-129");
-    // Too short for a key lists nothing; a wrong one lists noise.
     store.ListEntries(listed, at, "short");
     EXPECT_TRUE(listed.empty());
     store.ListEntries(listed, at, "not-the-master");
     EXPECT_EQ(listed.size(), 131u);
     EXPECT_NE(FieldText(listed[0].name), "name-0");
 }
-
 }  // namespace

@@ -1,5 +1,4 @@
-// Shared pieces of the vault tests: the database device, a scratch program directory,
-// pictures, and readers of the vault file that go around the vault store.
+// Shared pieces of the vault tests, and the fault-injection helper's operations.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,12 +13,10 @@
 #include "vault/VaultStore.h"
 
 namespace vaulttest {
-
 using Records = std::map<std::string, std::string>;
 using Strings = std::vector<std::string>;
 
-// Closing the device lets go of every vault file it holds open, so that another process or
-// the test itself can change the file.
+// Closing the device lets go of every vault file it holds open.
 inline void OpenDevice() {
     Ombrix::DeviceManager::Instance().Add("/device/system/db",
                                           std::make_unique<Ombrix::DbDevice>());
@@ -43,38 +40,19 @@ inline std::string PictureBytes(int seed) {
     return std::string(reinterpret_cast<const char*>(picture.m_pBuffer), kPictureBytes);
 }
 
-// Each entry as "name=password", in stored order.
-inline Strings Entries(VaultStore& vault, const std::string& directory, std::string_view password) {
-    Strings entries;
-    vault.LoadEntries(directory, password);
-    for (const PasswordEntry& entry : vault.m_entries) {
-        entries.push_back(std::string(FieldText(entry.name)) + "=" +
-                          std::string(FieldText(entry.password)));
-    }
-    vault.m_entries.clear();
-    return entries;
-}
-
-// Every record of a database file, through a handle of its own.
-inline Records ReadRecords(const std::string& path) {
-    Records records;
+// The value of a record of a database file, read through a handle of its own ("<none>").
+inline std::string Record(const std::string& path, std::string name) {
     Db db(nullptr, DB_CXX_NO_EXCEPTIONS);
-    Dbc* cursor = nullptr;
+    Dbt key(name.data(), name.size()), value;
+    value.set_flags(DB_DBT_MALLOC);
+    std::string found = "<none>";
     if (db.open(nullptr, path.c_str(), nullptr, DB_BTREE, DB_RDONLY, 0) == 0 &&
-        db.cursor(nullptr, &cursor, 0) == 0) {
-        Dbt key, value;
-        key.set_flags(DB_DBT_REALLOC);
-        value.set_flags(DB_DBT_REALLOC);
-        while (cursor->get(&key, &value, DB_NEXT) == 0) {
-            records[std::string(static_cast<char*>(key.get_data()), key.get_size())] =
-                std::string(static_cast<char*>(value.get_data()), value.get_size());
-        }
-        std::free(key.get_data());
+        db.get(nullptr, &key, &value, 0) == 0) {
+        found.assign(static_cast<char*>(value.get_data()), value.get_size());
         std::free(value.get_data());
-        cursor->close();
     }
     db.close(0);
-    return records;
+    return found;
 }
 
 inline void WriteRecords(const std::string& path, const Records& records) {
@@ -99,8 +77,7 @@ protected:
     std::string VaultFile() const { return VaultFilePath(directory); }
     std::string VaultBytes() const { return testsupport::ReadFile(VaultFile()); }
     Strings Backups() const { return testsupport::ListFiles(dir.Path(), "ferrocask_"); }
-    // A vault with the picture of seed 1 and entries "<name>=pw-<name>", then as many more
-    // named "e0", "e1" and so on.
+    // A vault with the picture of seed 1 and entries "<name>=pw-<name>", then "e0", "e1"...
     void MakeVault(const std::string& password, Strings names = {}, int more = 0) {
         Ombrix::Data<unsigned char> picture;
         MakePicture(picture, 1);
@@ -112,16 +89,23 @@ protected:
             store.AddEntry(directory, password, MakePasswordEntry(name, "pw-" + name));
         }
     }
+    // Each entry as "name=password".
     Strings Entries(std::string_view password) {
-        return vaulttest::Entries(store, directory, password);
+        Strings entries;
+        store.LoadEntries(directory, password);
+        for (const PasswordEntry& entry : store.m_entries) {
+            entries.push_back(std::string(FieldText(entry.name)) + "=" +
+                              std::string(FieldText(entry.password)));
+        }
+        store.m_entries.clear();
+        return entries;
     }
     std::string Picture(std::string_view password) {
         const unsigned char* data = store.ReadPicture(directory, password, nullptr, nullptr);
         return data == nullptr ? ""
                                : std::string(reinterpret_cast<const char*>(data), kPictureBytes);
     }
-    // Whether the database library's verifier accepts the vault file; the device is open
-    // afterwards.
+    // Whether the database library's verifier accepts the vault file.
     bool Verified() {
         CloseDevice();
         const bool good = testsupport::RunCommand({"db5.3_verify", "-q", VaultFile()}) == 0;
@@ -132,16 +116,12 @@ protected:
     std::string directory = dir.Path() + "/";
     VaultStore store;
 };
-
 }  // namespace vaulttest
 
-// The endless, repeatable run of vault operations of the fault-injection helper: operation n
-// (counted from 1) depends only on n, so the entries the vault must hold after any operation
-// are known without the vault. Each cycle of 120 operations starts from an empty list: 50
-// additions (the list grows from the tree's page into one and then two overflow pages), 20
-// changes of a password, then 50 deletions.
+// The fault-injection helper's endless run of operations, in cycles of 120 from an empty list:
+// 50 additions (the list grows into one, then two overflow pages), 20 changes of a password,
+// 50 deletions. Operation n depends only on n, so the entries after it are known.
 namespace faultmodel {
-
 constexpr char kMasterPassword[] = "fault-run-7";
 constexpr char kNewMasterPassword[] = "fault-new-8";
 constexpr int kCycle = 120, kAdditions = 50, kChanges = 20;
@@ -167,7 +147,6 @@ inline char Apply(int n, vaulttest::Strings& list, PasswordEntry& entry) {
     return 'd';
 }
 
-// The entries after operations 1 to n.
 inline vaulttest::Strings StateAfter(int n) {
     vaulttest::Strings list;
     PasswordEntry entry;
@@ -186,5 +165,4 @@ inline void RunOperation(int n, VaultStore& store, const std::string& directory)
     : kind == 'm' ? store.ModifyEntry(directory, kMasterPassword, entry)
                   : store.DeleteEntry(directory, kMasterPassword, entry);
 }
-
 }  // namespace faultmodel
