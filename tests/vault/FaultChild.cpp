@@ -1,11 +1,8 @@
-// The helper of the fault-injection tests, on the vault in the program directory argv[1]:
-//   <directory> <n>: runs the fault model's operations n, n + 1, ... until it is killed,
-//     reporting "<n>" as soon as operation n has returned.
-//   <directory> <n | master> <event> [torn | cut | cut-names]: runs that operation ("master":
-//     a backup, then a change of the master password) and stops before the given file
-//     change or flush: it kills itself, after half of the write with "torn"; "cut" lays the
-//     folder out as a power cut leaves it (names and contents as of their last flush),
-//     "cut-names" with the names as they stand. Reports "<n> events <count>" if it ran through.
+// The fault-injection helper. "<directory> <n>": runs operations n, n + 1, ..., reporting
+// each as it returns. "<directory> <n | master> <event> [torn | cut | cut-names]": stops that
+// operation (master: a backup and a master-password change) before the given file change or
+// flush, killed (after half the write if torn), or as a power cut leaves the folder: names
+// as of the folder's last flush (or as they stand) and contents as of each file's last flush.
 #include <db.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -116,10 +113,7 @@ int main(int argc, char** argv) {
     }
     vaulttest::OpenDevice();
     VaultStore store;
-    // Opens the file before anything is counted, as the program does at start-up.
-    if (!store.VaultExists(g_directory)) {
-        return 1;
-    }
+    store.VaultExists(g_directory);  // opens the file before anything counts, as at start-up
     RecordFlush(g_directory);
     for (const auto& [name, inode] : g_durableNames) {
         RecordFlush(g_directory + name);

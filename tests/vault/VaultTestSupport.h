@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
@@ -74,6 +75,15 @@ protected:
         CloseDevice();
         OpenDevice();
     }
+    // Puts content in the vault file's place (none when empty).
+    void Replace(const std::string& content) {
+        CloseDevice();
+        ::unlink(VaultFile().c_str());
+        if (!content.empty()) {
+            testsupport::WriteFile(VaultFile(), content);
+        }
+        OpenDevice();
+    }
     std::string VaultFile() const { return VaultFilePath(directory); }
     std::string VaultBytes() const { return testsupport::ReadFile(VaultFile()); }
     Strings Backups() const { return testsupport::ListFiles(dir.Path(), "ferrocask_"); }
@@ -105,7 +115,6 @@ protected:
         return data == nullptr ? ""
                                : std::string(reinterpret_cast<const char*>(data), kPictureBytes);
     }
-    // Whether the database library's verifier accepts the vault file.
     bool Verified() {
         CloseDevice();
         const bool good = testsupport::RunCommand({"db5.3_verify", "-q", VaultFile()}) == 0;
