@@ -1,16 +1,11 @@
 // The key offset tool, run as a program on vaults made under other builds' offsets.
-
 #include "vault/VaultCipher.h"
 #include "vault/VaultTestSupport.h"
 
 namespace {
+using vaulttest::Strings;
 
-using vaulttest::Records;
-
-const std::string kEight = "abcd1234";
-const std::string kFifteen = "fifteen-bytes!!";
-const std::string kSixteen = "sixteen-bytes-pw";
-const int kOffsets[] = {0, 61, 200, 255};
+const std::string kEight = "abcd1234", kFifteen = "fifteen-bytes!!", kSixteen = "sixteen-bytes-pw";
 
 struct ToolRun {
     int exitCode = -1;
@@ -18,7 +13,7 @@ struct ToolRun {
 };
 
 // Runs the tool with args and input as its standard input (a file, so no terminal).
-ToolRun RunTool(std::vector<std::string> args, const std::string& input) {
+ToolRun RunTool(Strings args, const std::string& input) {
     testsupport::TempDir scratch;
     testsupport::WriteFile(scratch.File("input"), input);
     args.insert(args.begin(), {"sh", "-c", "in=$1; shift; exec \"$0\" \"$@\" <\"$in\" 2>&1",
@@ -28,48 +23,47 @@ ToolRun RunTool(std::vector<std::string> args, const std::string& input) {
     return run;
 }
 
-ToolRun RunTool(const std::string& vault, const std::string& password) {
-    return RunTool(std::vector<std::string>{vault}, password + "\n");
+// The run ended with exitCode and its output says each text, or does not for "!text".
+void ExpectRun(const ToolRun& run, int exitCode, const Strings& texts) {
+    EXPECT_EQ(run.exitCode, exitCode) << run.output;
+    for (const std::string& text : texts) {
+        const bool said = text[0] != '!';
+        EXPECT_EQ(run.output.find(text.substr(!said)) != std::string::npos, said)
+            << text << " in:\n"
+            << run.output;
+    }
 }
 
-// A picture as a photo scaled down would give: gradients in each channel with a little
-// grain on top.
+// A picture as a photo scaled down would give: gradients in each channel with some grain.
 std::string SmoothPicture() {
     std::string picture(kPictureBytes, '\0');
     unsigned grain = 12345;
-    for (int y = 0; y < kPictureSide; ++y) {
-        for (int x = 0; x < kPictureSide; ++x) {
-            grain = grain * 1103515245u + 12345u;
-            const int noise = static_cast<int>((grain >> 16) % 5) - 2;
-            unsigned char* pixel =
-                reinterpret_cast<unsigned char*>(&picture[(y * kPictureSide + x) * 3]);
-            pixel[0] = static_cast<unsigned char>(30 + x + noise);
-            pixel[1] = static_cast<unsigned char>(60 + y + noise);
-            pixel[2] = static_cast<unsigned char>(90 + (x + y) / 2 + noise);
-        }
+    for (int i = 0; i < kPictureSide * kPictureSide; ++i) {
+        grain = grain * 1103515245u + 12345u;
+        const int x = i % kPictureSide, y = i / kPictureSide,
+                  noise = static_cast<int>((grain >> 16) % 5) - 2;
+        picture[i * 3] = static_cast<char>(30 + x + noise);
+        picture[i * 3 + 1] = static_cast<char>(60 + y + noise);
+        picture[i * 3 + 2] = static_cast<char>(90 + (x + y) / 2 + noise);
     }
     return picture;
 }
 
 std::string Commands(int offset) {
-    const std::string n = std::to_string(offset);
-    return "  make run FERROCASK_KEY_OFFSET=" + n +
-           "\nor configure CMake with -DFERROCASK_KEY_OFFSET=" + n + "\n";
+    return "make run FERROCASK_KEY_OFFSET=" + std::to_string(offset) + "\n";
 }
 
-class KeyOffsetToolTest : public ::testing::Test {
+class KeyOffsetToolTest : public vaulttest::VaultTest {
 protected:
-    // A vault file as a build with the given offset writes it: the picture and, when there
-    // are names, one entry for each.
-    std::string Vault(const std::string& password, int offset,
-                      const std::vector<std::string>& names) {
+    // Runs the tool on a vault as a build with that offset writes it, an entry for each name.
+    ToolRun Run(const std::string& password, int offset, const Strings& names,
+                const std::string& typed) {
         const auto encrypted = [&](std::string bytes) {
-            EXPECT_TRUE(EncryptVaultBuffer(password, reinterpret_cast<unsigned char*>(bytes.data()),
-                                           static_cast<int>(bytes.size()),
-                                           static_cast<unsigned char>(offset)));
+            auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+            EXPECT_TRUE(EncryptVaultBuffer(password, data, static_cast<int>(bytes.size()), offset));
             return bytes;
         };
-        Records records{{"main", encrypted(SmoothPicture())}};
+        vaulttest::Records records{{"main", encrypted(SmoothPicture())}};
         std::string entries;
         for (const std::string& name : names) {
             const PasswordEntry entry = MakePasswordEntry(name, "pw-" + name);
@@ -80,94 +74,56 @@ protected:
         }
         const std::string path = dir.File("vault" + std::to_string(++made) + ".db");
         vaulttest::WriteRecords(path, records);
-        return path;
+        return RunTool({path}, typed + "\n");
     }
-
-    testsupport::TempDir dir;
     int made = 0;
 };
 
-// The run ended with exitCode and its output says each of `said` and none of `unsaid`.
-void ExpectRun(const ToolRun& run, int exitCode, const std::vector<std::string>& said,
-               const std::vector<std::string>& unsaid = {}) {
-    EXPECT_EQ(run.exitCode, exitCode) << run.output;
-    for (const std::string& text : said) {
-        EXPECT_NE(run.output.find(text), std::string::npos) << text << " not in:\n" << run.output;
-    }
-    for (const std::string& text : unsaid) {
-        EXPECT_EQ(run.output.find(text), std::string::npos) << text << " in:\n" << run.output;
-    }
-}
-
 TEST_F(KeyOffsetToolTest, FindsEveryOffsetByTheEntriesAndByThePicture) {
     for (const std::string& password : {kEight, kFifteen}) {
-        for (int offset : kOffsets) {
+        for (int offset : {0, 61, 200, 255}) {
             SCOPED_TRACE(password + " at offset " + std::to_string(offset));
-            ExpectRun(RunTool(Vault(password, offset, {"mail", "bank"}), password), 0,
-                      {Commands(offset)});
-            ExpectRun(RunTool(Vault(password, offset, {}), password), 0,
+            ExpectRun(Run(password, offset, {"mail", "bank"}, password), 0, {Commands(offset)});
+            ExpectRun(Run(password, offset, {}, password), 0,
                       {Commands(offset), "how sure: certain"});
         }
     }
+    // A vault of this build's own store, given by its program folder, with a CR LF line end
+    // that is no part of the password: the tool leaves it as it was.
+    MakeVault(kFifteen, {"mail"});
+    vaulttest::CloseDevice();
+    const std::string before = VaultBytes();
+    ExpectRun(RunTool({dir.Path()}, kFifteen + "\r\n"), 0,
+              {Commands(kVaultKeyOffset), "reads the vault as it is"});
+    EXPECT_EQ(VaultBytes(), before);
 }
 
 // A wrong password, one byte off or the right one with another's length, fits no offset; a
 // too short one is refused; at 16 bytes and more the offset plays no part.
-TEST_F(KeyOffsetToolTest, AWrongPasswordFitsNoOffset) {
-    for (const std::vector<std::string>& names : {std::vector<std::string>{"mail"}, {}}) {
+TEST_F(KeyOffsetToolTest, AWrongPasswordFitsNoOffsetAndWhatIsNoVaultIsRefused) {
+    for (const Strings& names : {Strings{"mail"}, Strings{}}) {
         for (const std::string& wrong : {std::string("abcd1235"), kEight + "5"}) {
             SCOPED_TRACE(wrong + " with " + std::to_string(names.size()) + " entries");
-            ExpectRun(RunTool(Vault(kEight, 200, names), wrong), 1, {"No offset fits"},
-                      {"make run"});
+            ExpectRun(Run(kEight, 200, names, wrong), 1, {"No offset fits", "!make run"});
         }
     }
-    ExpectRun(RunTool(Vault(kEight, 200, {"mail"}), "abcd123"), 1, {"refuses"});
-
-    const std::string sixteen = Vault(kSixteen, 200, {"mail"});
+    ExpectRun(Run(kEight, 200, {"mail"}, "abcd123"), 1, {"refuses"});
     for (const std::string& password : {kSixteen, kSixteen + "-and-more"}) {
-        ExpectRun(RunTool(sixteen, password), 0, {"offset plays no part", "opens the vault"},
-                  {"make run"});
+        ExpectRun(Run(kSixteen, 200, {"mail"}, password), 0,
+                  {"offset plays no part", "opens the vault", "!make run"});
     }
-    ExpectRun(RunTool(sixteen, "Sixteen-bytes-pw"), 1, {"does not open the vault"});
-    ExpectRun(RunTool(Vault(kSixteen, 200, {}), kSixteen), 0, {"cannot be checked"});
-}
-
-// Exit code 2 for a wrong command line, a file that is no vault, and no password at all.
-TEST_F(KeyOffsetToolTest, RefusesWhatIsNoVaultOrNoPassword) {
+    ExpectRun(Run(kSixteen, 200, {"mail"}, "Sixteen-bytes-pw"), 1, {"does not open the vault"});
+    ExpectRun(Run(kSixteen, 200, {}, kSixteen), 0, {"cannot be checked"});
+    // Exit code 2: a wrong command line, no vault, no picture, no password.
     testsupport::WriteFile(dir.File("text.db"), std::string(8192, 'x'));
     vaulttest::WriteRecords(dir.File("other.db"), {{"pass", std::string(192, 'p')}});
-    const std::string vault = Vault(kEight, 0, {"mail"});
-    EXPECT_EQ(RunTool(std::vector<std::string>{}, kEight + "\n").exitCode, 2);
-    EXPECT_EQ(RunTool({vault, vault}, kEight + "\n").exitCode, 2);
-    EXPECT_EQ(RunTool(dir.File("missing.db"), kEight).exitCode, 2);
-    EXPECT_EQ(RunTool(dir.File("text.db"), kEight).exitCode, 2);   // no database
-    EXPECT_EQ(RunTool(dir.File("other.db"), kEight).exitCode, 2);  // no picture
-    EXPECT_EQ(RunTool(std::vector<std::string>{vault}, "").exitCode, 2);
-}
-
-// A vault made by this build's own store, without and with entries, gives this build's
-// offset, and the tool leaves the file byte for byte as it was. The program folder stands for
-// the vault file in it; a CR LF line end is no part of the password.
-TEST_F(KeyOffsetToolTest, AVaultOfThisBuildGivesItsOwnOffsetAndStaysUntouched) {
-    vaulttest::OpenDevice();
-    VaultStore store;
-    const std::string smooth = SmoothPicture(), directory = dir.Path() + "/";
-    Ombrix::Data<unsigned char> picture;
-    picture.Append(reinterpret_cast<const unsigned char*>(smooth.data()), kPictureBytes);
-    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kFifteen, std::nullopt));
-    for (bool withEntries : {false, true}) {
-        SCOPED_TRACE(withEntries ? "with entries" : "without entries");
-        if (withEntries) {
-            ASSERT_TRUE(store.AddEntry(directory, kFifteen, MakePasswordEntry("mail", "pw")));
-        }
-        vaulttest::CloseDevice();
-        const std::string before = testsupport::ReadFile(VaultFilePath(directory));
-        ExpectRun(RunTool(std::vector<std::string>{dir.Path()}, kFifteen + "\r\n"), 0,
-                  {Commands(kVaultKeyOffset), "reads the vault as it is"});
-        EXPECT_EQ(testsupport::ReadFile(VaultFilePath(directory)), before);
-        vaulttest::OpenDevice();
+    ASSERT_EQ(Run(kEight, 0, {"mail"}, kEight).exitCode, 0);
+    const std::string vault = dir.File("vault1.db");
+    for (const Strings& args : {Strings{}, Strings{vault, vault}, Strings{dir.File("missing.db")},
+                                Strings{dir.File("text.db")}, Strings{dir.File("other.db")}}) {
+        EXPECT_EQ(RunTool(args, kEight + "\n").exitCode, 2) << args.size();
     }
-    vaulttest::CloseDevice();
+    EXPECT_EQ(RunTool({vault}, "").exitCode, 2);
 }
 
 }  // namespace

@@ -1,117 +1,138 @@
+// The vault key and cipher, and the read paths' decryptor both ways, against Crypto++.
 #include "vault/VaultCipher.h"
 
 #include <cryptopp/aes.h>
 #include <cryptopp/modes.h>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <stdexcept>
 
-namespace {
+#include "support/TestVault.h"
+#include "vault/VaultDecryptor.h"
+#include "vault/VaultStore.h"
 
+namespace {
 using Bytes = std::vector<unsigned char>;
 
-Bytes KeyOf(const std::string& password) {
-    const VaultKey key = DeriveVaultKey(password);
-    return Bytes(key.begin(), key.end());
-}
-
-Bytes Hex(const std::string& hex) {
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+Bytes RandomBytes(std::size_t length, unsigned seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(length);
+    for (unsigned char& byte : bytes) {
+        byte = static_cast<unsigned char>(random());
     }
-    return out;
+    return bytes;
 }
 
-// A short password is repeated with the offset added to each byte of the repetition (within
-// the byte: no addition carries into its neighbour), then cut to 16 bytes.
-TEST(VaultKeyTest, ShortPasswordsRepeatWithTheOffsetAdded) {
-    for (const std::string& password : {std::string("abcd1234"), std::string("ab\xfd\xfe\xff!12"),
-                                        std::string("abcdefgh1234567")}) {
-        Bytes expected(password.begin(), password.end());
+// A short password is repeated with the offset added to each byte (no carry into its
+// neighbour) and cut to 16 bytes; a longer one is cut; one under 8 bytes is refused.
+TEST(VaultKeyTest, ShortPasswordsRepeatWithTheOffsetAddedAndLongOnesAreCut) {
+    for (const std::string password : {"abcd1234", "ab\xfd\xfe\xff!12", "abcdefgh1234567",
+                                       "0123456789abcdef", "0123456789abcdef-and-more"}) {
+        Bytes expected(password.begin(), password.begin() + std::min(password.size(), 16ul));
         for (std::size_t i = 0; expected.size() < 16; ++i) {
             expected.push_back(static_cast<unsigned char>(password[i] + kVaultKeyOffset));
         }
-        EXPECT_EQ(KeyOf(password), expected) << password;
-    }
-}
-
-TEST(VaultKeyTest, LongPasswordsUseTheirFirstSixteenBytesAndShortOnesAreRefused) {
-    const std::string sixteen = "0123456789abcdef";
-    EXPECT_EQ(KeyOf(sixteen), Bytes(sixteen.begin(), sixteen.end()));
-    EXPECT_EQ(KeyOf(sixteen + "X"), KeyOf(sixteen));
-    EXPECT_EQ(KeyOf(sixteen + std::string(24, 'z')), KeyOf(sixteen));
-    EXPECT_THROW(DeriveVaultKey("abc1234"), std::invalid_argument);
-    EXPECT_THROW(DeriveVaultKey(""), std::invalid_argument);
-}
-
-TEST(VaultCipherTest, MatchesTheAes128KnownAnswer) {
-    // The AES-128 example vector: the password is the 16 key bytes themselves.
-    const Bytes keyBytes = Hex("000102030405060708090a0b0c0d0e0f");
-    const std::string password(keyBytes.begin(), keyBytes.end());
-    Bytes block = Hex("00112233445566778899aabbccddeeff");
-    ASSERT_TRUE(EncryptVaultBuffer(password, block.data(), 16));
-    EXPECT_EQ(block, Hex("69c4e0d86a7b0430d8cdb78070b4c55a"));
-    ASSERT_TRUE(DecryptVaultBuffer(password, block.data(), 16));
-    EXPECT_EQ(block, Hex("00112233445566778899aabbccddeeff"));
-}
-
-// Each whole block is encrypted on its own, as Crypto++'s ECB mode does it under the derived
-// key; a trailing partial block is left alone.
-TEST(VaultCipherTest, EncryptsEachBlockOnItsOwnAndLeavesATrailingPartialBlock) {
-    for (const std::string password : {"secret42", "0123456789abcdefXYZ"}) {
-        Bytes buffer(49152 + 8);
-        for (size_t i = 0; i < buffer.size(); ++i) {
-            buffer[i] = static_cast<unsigned char>(i * 7 % 251);
-        }
-        Bytes expected = buffer;
         const VaultKey key = DeriveVaultKey(password);
-        CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption reference(key, key.size());
-        reference.ProcessData(expected.data(), buffer.data(), 49152);
-        ASSERT_TRUE(EncryptVaultBuffer(password, buffer.data(), static_cast<int>(buffer.size())));
+        EXPECT_EQ(Bytes(key.begin(), key.end()), expected) << password;
+    }
+    EXPECT_THROW(DeriveVaultKey("abc1234"), std::invalid_argument);
+}
+
+// As Crypto++'s ECB mode under the derived key, a trailing partial block left alone.
+TEST(VaultCipherTest, EncryptsAsEcbAndOnlyTheRightKeyRestores) {
+    for (const std::string password : {"secret42", "0123456789abcdefXYZ"}) {
+        const Bytes plain = RandomBytes(49152 + 8, 3);
+        Bytes buffer = plain, expected = plain;
+        const VaultKey key = DeriveVaultKey(password);
+        CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption(key, key.size())
+            .ProcessData(expected.data(), plain.data(), 49152);
+        ASSERT_TRUE(EncryptVaultBuffer(password, buffer.data(), 49152 + 8));
         EXPECT_EQ(buffer, expected) << password;
+        Bytes wrong = buffer;
+        ASSERT_TRUE(DecryptVaultBuffer(password, buffer.data(), 49152 + 8));
+        EXPECT_EQ(buffer, plain);
+        ASSERT_TRUE(DecryptVaultBuffer("wrongpass1", wrong.data(), 49152));
+        for (size_t b = 0; b < 49152; b += 16) {
+            ASSERT_FALSE(std::equal(plain.begin() + b, plain.begin() + b + 16, wrong.begin() + b))
+                << "block " << b / 16;
+        }
     }
-}
-
-TEST(VaultCipherTest, RoundTripRestoresAndAnotherKeyScramblesEveryBlock) {
-    Bytes plain(192 * 3);
-    for (size_t i = 0; i < plain.size(); ++i) {
-        plain[i] = static_cast<unsigned char>(i);
-    }
-    Bytes buffer = plain;
-    ASSERT_TRUE(EncryptVaultBuffer("rightpass1", buffer.data(), static_cast<int>(buffer.size())));
-    Bytes wrong = buffer;
-    ASSERT_TRUE(DecryptVaultBuffer("rightpass1", buffer.data(), static_cast<int>(buffer.size())));
-    EXPECT_EQ(buffer, plain);
-
-    ASSERT_TRUE(DecryptVaultBuffer("wrongpass1", wrong.data(), static_cast<int>(wrong.size())));
-    for (size_t b = 0; b < plain.size(); b += 16) {
-        EXPECT_FALSE(std::equal(plain.begin() + b, plain.begin() + b + 16, wrong.begin() + b))
-            << "block " << b / 16;
-    }
-}
-
-// A too short password, a null buffer or a negative length is refused and changes nothing;
-// a data buffer is worked on in its used part.
-TEST(VaultCipherTest, RefusalsChangeNothingAndADataBufferIsWorkedOnInItsUsedPart) {
+    // A too short password, a null buffer or a negative length is refused.
     Bytes buffer(32, 0x11), original = buffer;
     EXPECT_FALSE(EncryptVaultBuffer("short1", buffer.data(), 32));
     EXPECT_FALSE(DecryptVaultBuffer("", buffer.data(), 32));
     EXPECT_FALSE(EncryptVaultBuffer("longenough1", nullptr, 32));
     EXPECT_FALSE(EncryptVaultBuffer("longenough1", buffer.data(), -16));
     EXPECT_EQ(buffer, original);
-
-    Ombrix::Data<unsigned char> data(64);
-    Bytes plain(48, 0x7A), expected = plain;
-    data.Append(plain.data(), 48);
-    ASSERT_TRUE(EncryptVaultBuffer("longenough1", expected.data(), 48));
-    ASSERT_TRUE(EncryptVaultBuffer("longenough1", data));
-    EXPECT_EQ(Bytes(data.m_pBuffer, data.m_pBuffer + 48), expected);
-    ASSERT_TRUE(DecryptVaultBuffer("longenough1", data));
-    EXPECT_EQ(Bytes(data.m_pBuffer, data.m_pBuffer + 48), plain);
-    Ombrix::Data<unsigned char> empty;
-    EXPECT_TRUE(EncryptVaultBuffer("longenough1", empty));
-    EXPECT_FALSE(EncryptVaultBuffer("short", empty));
 }
 
+class ProcessorInstructions : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { VaultDecryptor::AllowProcessorInstructions(GetParam()); }
+    void TearDown() override { VaultDecryptor::AllowProcessorInstructions(true); }
+};
+
+TEST_P(ProcessorInstructions, DecryptsAsCryptoppDoesAndLeavesAPartialTail) {
+    // Lengths around the eight-block batches, passwords of every key-building length.
+    for (const std::size_t length : {0, 15, 16, 127, 128, 129, 144, 1000, 4099}) {
+        for (const std::string password :
+             {"abcdefgh", "0123456789abcdef", "a longer passphrase!"}) {
+            const Bytes stored = RandomBytes(length, length * 31u + 7);
+            const VaultKey key = DeriveVaultKey(password);
+            CryptoPP::AES::Decryption reference(key, key.size());
+            Bytes expected = stored;
+            for (std::size_t at = 0; at + 16 <= length; at += 16) {
+                reference.ProcessBlock(&expected[at]);
+            }
+            const VaultDecryptor decryptor(password);
+            Bytes apart(length, 0xEE), inPlace = stored;
+            decryptor.Decrypt(stored.data(), apart.data(), length);
+            decryptor.Decrypt(inPlace.data(), inPlace.data(), length);
+            EXPECT_EQ(inPlace, expected) << length << " " << password;
+            std::fill(expected.begin() + length / 16 * 16, expected.end(), 0xEE);
+            EXPECT_EQ(apart, expected) << "the tail is left alone";
+        }
+    }
+    EXPECT_THROW(VaultDecryptor("short"), std::invalid_argument);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWays, ProcessorInstructions, ::testing::Bool());
+
+TEST(VaultReadTest, ListsNamesAndKindsOnlyAndLooksUpAcrossBatches) {
+    const std::string master = "read-test-1";
+    testsupport::TestVault vault;
+    VaultStore& store = vault.store;
+    const std::string& at = vault.Directory();
+    const auto name = [](int i) { return "name-" + std::to_string(i == 130 ? 64 : i); };
+    vault.Create(master, 1);
+    for (int i = 0; i <= 130; ++i) {  // more than two batches; the last one's name is taken
+        store.m_entries.push_back(MakePasswordEntry(name(i), "secret-" + std::to_string(i)));
+    }
+    ASSERT_TRUE(store.SaveEntries(at, master, false));
+    store.m_entries.clear();
+    EntryList listed(200, MakePasswordEntry("old", "old password"));
+    store.ListEntries(listed, at, master);
+    ASSERT_EQ(listed.size(), 131u);
+    for (int i = 0; i <= 130; ++i) {
+        EXPECT_EQ(FieldText(listed[i].name), name(i));
+        EXPECT_EQ(FieldText(listed[i].kind), "normal");
+        EXPECT_EQ(std::string(listed[i].password, 64), std::string(64, '\0'));
+    }
+    PasswordEntry found{};
+    for (const int i : {0, 63, 64, 65, 127, 128, 129}) {  // the first of the two name-64s
+        ASSERT_TRUE(store.GetEntry(at, master, name(i), found));
+        EXPECT_EQ(FieldText(found.password), "secret-" + std::to_string(i));
+    }
+    // An absent name, a wrong or too short master password: the entry stays as it was.
+    EXPECT_FALSE(store.GetEntry(at, master, "name-130", found));
+    EXPECT_FALSE(store.GetEntry(at, "not-the-master", "name-1", found));
+    EXPECT_FALSE(store.GetEntry(at, "short", "name-1", found));
+    EXPECT_EQ(FieldText(found.name), "name-129");
+    store.ListEntries(listed, at, "short");
+    EXPECT_TRUE(listed.empty());
+    store.ListEntries(listed, at, "not-the-master");
+    EXPECT_EQ(listed.size(), 131u);
+    EXPECT_NE(FieldText(listed[0].name), "name-0");
+}
 }  // namespace

@@ -1,166 +1,230 @@
 #include "vault/VaultStore.h"
 
-#include <cryptopp/aes.h>
-#include <cryptopp/modes.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <regex>
 
-#include "framework/LocalTime.h"
-#include "vault/ProgramDirectory.h"
+#include "vault/VaultBackup.h"
 #include "vault/VaultCipher.h"
 #include "vault/VaultTestSupport.h"
 
 using namespace vaulttest;
 
 namespace {
+const std::string kPassword = "secret12", kNew = "newpass22";
 
-const std::string kPassword = "secret12";
-
-// AES-128 in ECB mode under the vault key of password, done by Crypto++'s own mode class.
-template <class Direction = CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption>
-std::string Ecb(const std::string& password, std::string bytes) {
-    const VaultKey key = DeriveVaultKey(password);
-    Direction cipher(key.data(), key.size());
-    auto* data = reinterpret_cast<CryptoPP::byte*>(bytes.data());
-    cipher.ProcessData(data, data, bytes.size());
+std::string Decrypted(std::string bytes) {
+    auto* data = reinterpret_cast<unsigned char*>(bytes.data());
+    EXPECT_TRUE(DecryptVaultBuffer(kPassword, data, static_cast<int>(bytes.size())));
     return bytes;
 }
 
+// The picture is stored encrypted with nothing added (no salt).
 TEST_F(VaultTest, ThePictureOpensOnlyWithItsMasterPassword) {
-    EXPECT_FALSE(store.VaultExists(directory));
-    EXPECT_TRUE(ReadRecords(VaultFile()).empty());  // created, without records
     Ombrix::Data<unsigned char> picture;
-    for (int length : {kPictureBytes - 1, kPictureBytes + 1, 0}) {
+    for (int length : {kPictureBytes - 1, kPictureBytes + 1, 0, kPictureBytes}) {
         MakePicture(picture, 5, length);
-        EXPECT_FALSE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
+        EXPECT_FALSE(store.SetMasterPassword(picture, directory, "short12", std::nullopt));
+        EXPECT_EQ(store.SetMasterPassword(picture, directory, kPassword, std::nullopt),
+                  length == kPictureBytes);
     }
-    MakePicture(picture, 5);
-    EXPECT_FALSE(store.SetMasterPassword(picture, directory, "short12", std::nullopt));
-    EXPECT_TRUE(ReadRecords(VaultFile()).empty());
-
-    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
-    EXPECT_TRUE(store.VaultExists(directory));
-    EXPECT_TRUE(Entries(kPassword).empty());
     int width = 0, height = 0;
-    EXPECT_EQ(AsBytes(store.ReadPicture(directory, kPassword, &width, &height)),
-              AsBytes(picture.m_pBuffer));
-    EXPECT_EQ(width, 128);
-    EXPECT_EQ(height, 128);
-    const unsigned char* scrambled = store.ReadPicture(directory, "wrong123", &width, &height);
-    ASSERT_NE(scrambled, nullptr);
-    EXPECT_NE(AsBytes(scrambled), AsBytes(picture.m_pBuffer));
-    width = -1;
-    EXPECT_EQ(store.ReadPicture(directory, "short12", &width, &height), nullptr);
-    EXPECT_EQ(width, -1);
-
-    // The stored bytes are the picture under AES-128 ECB with nothing added (no salt, so
-    // equal pictures under equal passwords give equal vaults).
-    EXPECT_EQ(ReadRecords(VaultFile()),
-              (Records{{"main", Ecb(kPassword, AsBytes(picture.m_pBuffer))}}));
+    ASSERT_NE(store.ReadPicture(directory, kPassword, &width, &height), nullptr);
+    EXPECT_EQ(width * 1000 + height, 128128);
+    EXPECT_NE(Picture("wrong123"), PictureBytes(5));
+    EXPECT_EQ(Picture("short12"), "");
+    EXPECT_EQ(Decrypted(Record(VaultFile(), "main")), PictureBytes(5));
+    EXPECT_EQ(Record(VaultFile(), "pass"), "<none>");
 }
 
-// Entries are stored as records of three zero-padded 64-byte fields, in the order added, and
-// found by their exact name; fields without a terminator are cut and never read past.
-TEST_F(VaultTest, EntriesAreStoredAsZeroPaddedRecordsInTheOrderAdded) {
+// Entries are records of three zero-padded 64-byte fields in the order added, found by their
+// exact name; a change of an absent name, or any under a short password, writes nothing.
+TEST_F(VaultTest, EntriesAreStoredInOrderMisfitsWriteNothingAndDuplicatesAreRenamed) {
     MakeVault(kPassword, {"mail", "bank", std::string(70, 'n')});
-    const std::string plain = Ecb<CryptoPP::ECB_Mode<CryptoPP::AES>::Decryption>(
-        kPassword, ReadRecords(VaultFile()).at("pass"));
-    ASSERT_EQ(plain.size(), 3 * 192u);
+    const std::string plain = Decrypted(Record(VaultFile(), "pass"));
     const auto padded = [](std::string text) { return text.append(64 - text.size(), '\0'); };
-    EXPECT_EQ(plain.substr(192, 192), padded("bank") + padded("normal") + padded("pw-bank"));
-    EXPECT_EQ(plain.substr(384, 64), padded(std::string(62, 'n')));
-
-    EntryList listed;
-    store.ListEntries(listed, directory, kPassword);
-    ASSERT_EQ(listed.size(), 3u);
-    EXPECT_EQ(std::string(listed[1].password, 64), std::string(64, '\0'));
-    EXPECT_EQ(PasswordOf(kPassword, "bank"), "pw-bank");
-    EXPECT_EQ(PasswordOf(kPassword, "Bank"), "<none>");  // exact, case-sensitive names
-    EXPECT_EQ(PasswordOf(kPassword, "ban"), "<none>");
-
-    PasswordEntry full;
-    std::memset(&full, 'F', sizeof full);
-    store.AddEntry(directory, kPassword, full);
+    EXPECT_EQ(plain.substr(192), padded("bank") + padded("normal") + padded("pw-bank") +
+                                     padded(std::string(62, 'n')) + padded("normal") +
+                                     padded("pw-" + std::string(59, 'n')));
     PasswordEntry found;
-    ASSERT_TRUE(store.GetEntry(directory, kPassword, std::string(62, 'F'), found));
-    EXPECT_EQ(std::string(found.password, 64), std::string(62, 'F') + std::string(2, '\0'));
-    // A wrong password decrypts to fields that may hold no zero byte at all.
-    EXPECT_EQ(Entries("wrong123").size(), 4u);
-    EXPECT_EQ(PasswordOf("wrong123", std::string(62, 'F')), "<none>");
-}
-
-// A change keeps the entry's place and a removal closes the gap; a change or removal of an
-// absent name, or anything under a too short password, writes nothing.
-TEST_F(VaultTest, ModifyKeepsThePlaceDeleteClosesTheGapAndMisfitsWriteNothing) {
-    MakeVault(kPassword);
-    store.ModifyEntry(directory, kPassword, MakePasswordEntry("nobody", "x"));
-    store.DeleteEntry(directory, kPassword, MakePasswordEntry("nobody", ""));
-    EXPECT_EQ(ReadRecords(VaultFile()).count("pass"), 0u);
-
-    for (const char* name : {"mail", "bank", "shop"}) {
-        store.AddEntry(directory, kPassword, MakePasswordEntry(name, std::string("pw-") + name));
-    }
-    const Records before = ReadRecords(VaultFile());
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, "Bank", found));
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, "ban", found));
+    const std::string before = VaultBytes();
     store.ModifyEntry(directory, kPassword, MakePasswordEntry("two", "x"));
     store.DeleteEntry(directory, kPassword, MakePasswordEntry("two", ""));
     store.AddEntry(directory, "short12", MakePasswordEntry("new", "1"));
     store.ModifyEntry(directory, "short12", MakePasswordEntry("mail", "x"));
     store.DeleteEntry(directory, "short12", MakePasswordEntry("mail", ""));
-    EXPECT_TRUE(Entries("short12").empty());
-    EXPECT_EQ(ReadRecords(VaultFile()), before);
-
-    store.DeleteEntry(directory, kPassword, MakePasswordEntry("bank", ""));
-    store.ModifyEntry(directory, kPassword, MakePasswordEntry("mail", "changed"));
-    EXPECT_EQ(Entries(kPassword), (std::vector<std::string>{"mail=changed", "shop=pw-shop"}));
-    store.DeleteEntry(directory, kPassword, MakePasswordEntry("mail", ""));
-    store.DeleteEntry(directory, kPassword, MakePasswordEntry("shop", ""));
-    EXPECT_EQ(ReadRecords(VaultFile()).at("pass"), "");
-    store.AddEntry(directory, kPassword, MakePasswordEntry("again", "2"));
-    EXPECT_EQ(Entries(kPassword), std::vector<std::string>{"again=2"});
-}
-
-// A name taken already gets the time of adding, cut to fit the field; a name that renames to
-// itself as well gets a number.
-TEST_F(VaultTest, ADuplicateNameGetsTheTimeOfAdding) {
-    const auto stamp = [](const Ombrix::LocalTime& t) {
-        char text[32];
-        std::snprintf(text, sizeof text, "_%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day,
-                      t.hour, t.minute, t.second);
-        return std::string(text);
-    };
-    const std::string long60(60, 'L');
-    MakeVault(kPassword, {"mail", long60});
-    const Ombrix::LocalTime before = Ombrix::CurrentLocalTime();
+    EXPECT_TRUE(VaultBytes() == before);
+    // A name taken already gets the time of adding, cut to fit the field, and a number when
+    // that is taken as well.
     store.AddEntry(directory, kPassword, MakePasswordEntry("mail", "second"));
-    store.AddEntry(directory, kPassword, MakePasswordEntry(long60, "second"));
-    const Ombrix::LocalTime after = Ombrix::CurrentLocalTime();
-    const auto names = Entries(kPassword);
-    ASSERT_EQ(names.size(), 4u);
-    EXPECT_TRUE(names[2] == "mail" + stamp(before) + "=second" ||
-                names[2] == "mail" + stamp(after) + "=second");
-    EXPECT_TRUE(names[3] == std::string(47, 'L') + stamp(before) + "=second" ||
-                names[3] == std::string(47, 'L') + stamp(after) + "=second");
-    EXPECT_EQ(PasswordOf(kPassword, "mail"), "pw-mail");
-
-    const Ombrix::LocalTime when{2013, 12, 5, 9, 30, 7};
-    const std::string fixed = "_20131205093007";
-    EntryList entries{MakePasswordEntry("mail", ""), MakePasswordEntry("mail" + fixed, "")};
-    EXPECT_EQ(RenameDuplicate("mail", entries, when), "mail" + fixed + fixed);
-    const std::string long50(50, 'L');
-    entries = {MakePasswordEntry(long50, ""), MakePasswordEntry(std::string(47, 'L') + fixed, "")};
-    for (int i = 0; i < 10; ++i) {
-        entries.push_back(MakePasswordEntry(RenameDuplicate(long50, entries, when), ""));
+    EXPECT_TRUE(std::regex_match(Entries(kPassword).at(3), std::regex("mail_20[0-9]{12}=second")));
+    const std::string fixed = "_20131205093007", long50(50, 'L');
+    EntryList entries{MakePasswordEntry(long50, "")};
+    for (int i = 0; i < 11; ++i) {
+        entries.push_back(
+            MakePasswordEntry(RenameDuplicate(long50, entries, {2013, 12, 5, 9, 30, 7}), ""));
     }
+    EXPECT_EQ(FieldText(entries[1].name), std::string(47, 'L') + fixed);
     EXPECT_EQ(FieldText(entries[2].name), std::string(45, 'L') + fixed + "_1");
     EXPECT_EQ(FieldText(entries[11].name), std::string(44, 'L') + fixed + "_10");
 }
 
-TEST(ProgramDirectoryTest, IsTheFolderOfTheRunningProgram) {
-    const std::string directory = ProgramDirectory();
-    ASSERT_EQ(directory.front(), '/');
-    EXPECT_EQ(directory.back(), '/');
-    EXPECT_TRUE(testsupport::FileExists(directory + program_invocation_short_name));
+using MasterPasswordChangeTest = VaultTest;
+
+// Without the old password only the picture moves. The backup keeps the vault's mode.
+TEST_F(MasterPasswordChangeTest, TheEntriesFollowOnlyWithTheOldPasswordAndTheBackupOpens) {
+    MakeVault(kPassword, {"mail", "bank"});
+    ASSERT_EQ(::chmod(VaultFile().c_str(), 0640), 0);
+    ASSERT_TRUE(BackupVaultFile(directory));
+    ASSERT_EQ(Backups().size(), 1u);
+    const std::string backup = dir.File(Backups()[0]);
+    struct stat info {};
+    ASSERT_EQ(::stat(backup.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    Ombrix::Data<unsigned char> picture;
+    MakePicture(picture, 9);
+    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kNew, kPassword));
+    EXPECT_EQ(Picture(kNew), PictureBytes(9));
+    EXPECT_EQ(Entries(kNew), (Strings{"mail=pw-mail", "bank=pw-bank"}));
+    MakePicture(picture, 3);
+    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
+    EXPECT_EQ(Picture(kPassword), PictureBytes(3));
+    EXPECT_EQ(Entries(kNew), (Strings{"mail=pw-mail", "bank=pw-bank"}));
+    RestartDevice();
+    testsupport::WriteFile(VaultFile(), testsupport::ReadFile(backup));
+    EXPECT_EQ(Picture(kPassword), PictureBytes(1));
+    EXPECT_EQ(Entries(kPassword), (Strings{"mail=pw-mail", "bank=pw-bank"}));
 }
 
+TEST_F(MasterPasswordChangeTest, AnExistingBackupIsNeverOverwritten) {
+    EXPECT_EQ(VaultBackupPath("/d/", {2013, 12, 5, 9, 30, 7}), "/d/ferrocask_20131205093007.db");
+    MakeVault(kPassword);
+    for (int ahead = 0; ahead < 3; ++ahead) {  // this second and the next ones are taken
+        const std::time_t when = std::time(nullptr) + ahead;
+        std::tm t{};
+        localtime_r(&when, &t);
+        testsupport::WriteFile(
+            VaultBackupPath(directory, {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                                        t.tm_min, t.tm_sec}),
+            "earlier");
+    }
+    EXPECT_FALSE(BackupVaultFile(directory));
+    ASSERT_EQ(Backups().size(), 3u);
+    for (const std::string& name : Backups()) {
+        EXPECT_EQ(testsupport::ReadFile(dir.File(name)), "earlier");
+    }
+    // No vault file; a vault path that cannot be read.
+    testsupport::TempDir empty;
+    EXPECT_FALSE(BackupVaultFile(empty.Path() + "/"));
+    ASSERT_EQ(::mkdir(empty.File("ferrocask.db").c_str(), 0755), 0);
+    EXPECT_FALSE(BackupVaultFile(empty.Path() + "/"));
+    EXPECT_EQ(testsupport::ListFiles(empty.Path()), Strings{"ferrocask.db"});
+}
+
+class DamagedVaultTest : public VaultTest {
+protected:
+    // Runs every operation on the vault; none may crash, and no picture may be shown.
+    void ExpectNoPicture() {
+        int width = -1, height = -1;
+        VaultStore fresh;
+        EXPECT_EQ(fresh.ReadPicture(directory, kPassword, &width, &height), nullptr);
+        EXPECT_EQ(width + height, -2);
+        fresh.AddEntry(directory, kPassword, MakePasswordEntry("a", "1"));
+        fresh.ModifyEntry(directory, kPassword, MakePasswordEntry("a", "2"));
+        fresh.DeleteEntry(directory, kPassword, MakePasswordEntry("a", ""));
+        Entries(kPassword);
+    }
+};
+
+std::uint32_t NumberAt(const std::string& file, std::size_t at) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, file.data() + at, 4);
+    return value;
+}
+
+std::string WithNumber(std::string file, std::size_t at, std::uint32_t value) {
+    std::memcpy(&file[at], &value, 4);
+    return file;
+}
+
+// A new vault would be written over the user's passwords.
+TEST_F(DamagedVaultTest, AFileTheDatabaseCannotReadIsNeverTakenForAMissingVault) {
+    MakeVault(kPassword, {"one"});
+    RestartDevice();
+    const std::string sound = VaultBytes();
+    for (const std::string& content :
+         {std::string(30000, 'j'), WithNumber(sound, 16, 10), sound.substr(0, 100)}) {
+        Replace(content);
+        EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kUnreadable);
+        EXPECT_FALSE(store.VaultExists(directory));
+        Ombrix::Data<unsigned char> picture;
+        MakePicture(picture, 1);
+        EXPECT_FALSE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
+        EXPECT_FALSE(store.SetMasterPassword(picture, directory, kPassword, kPassword));
+        ExpectNoPicture();
+        EXPECT_TRUE(VaultBytes() == content);
+        EXPECT_EQ(testsupport::ListFiles(dir.Path()), Strings{"ferrocask.db"});
+    }
+    // A file cut short at any length shows no partial picture and lets no operation crash.
+    for (std::size_t size : {1ul, 8192ul, 16384ul, sound.size() / 2, sound.size() - 8192}) {
+        Replace(sound.substr(0, size));
+        ExpectNoPicture();
+    }
+}
+
+// Version 8 is read as it is.
+TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
+    MakeVault(kPassword, {"one", "two"});
+    RestartDevice();
+    const std::string version8 = WithNumber(VaultBytes(), 16, 8);
+    Replace(version8);
+    EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kVault);
+    EXPECT_TRUE(VaultBytes() == version8);
+    EXPECT_TRUE(Backups().empty());
+    // Version 7's meta page: the flags, the file id and the tree's settings sit 16 bytes
+    // earlier, without the four bytes that follow the file id in version 8.
+    const std::uint32_t pageSize = NumberAt(version8, 20);
+    std::string version7 = WithNumber(version8.substr(0, 32), 16, 7) + version8.substr(48, 44) +
+                           std::string(pageSize - 76, '\0') + version8.substr(pageSize);
+    version7.replace(56, 4, 4, '\0');
+    Replace(version7);
+    ASSERT_EQ(store.CheckVault(directory), VaultFileStatus::kVault);
+    ASSERT_EQ(Backups().size(), 1u);
+    EXPECT_TRUE(testsupport::ReadFile(dir.File(Backups()[0])) == version7);
+    EXPECT_EQ(Entries(kPassword), (Strings{"one=pw-one", "two=pw-two"}));
+    EXPECT_GE(NumberAt(VaultBytes(), 16), 8u);
+    EXPECT_TRUE(store.AddEntry(directory, kPassword, MakePasswordEntry("three", "3")));
+}
+
+// The entries' chain of overflow pages points past the file: nothing may rewrite them.
+TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
+    MakeVault(kPassword, {}, 60);
+    RestartDevice();
+    std::string file = VaultBytes();
+    // An overflow page (type 7 at byte 25) first of a chain of two (previous and next page at
+    // bytes 12 and 16): the entries' chain, as the picture's is seven pages long.
+    std::size_t overflow = 0;
+    for (std::size_t page = 8192; page < file.size(); page += 8192) {
+        const std::uint32_t next = NumberAt(file, page + 16);
+        if (file[page + 25] == 7 && NumberAt(file, page + 12) == 0 && next != 0 &&
+            NumberAt(file, next * 8192u + 16) == 0) {
+            overflow = page;
+        }
+    }
+    ASSERT_NE(overflow, 0u);
+    file = WithNumber(file, overflow + 16, 0x7fffff);
+    Replace(file);
+    Ombrix::Data<unsigned char> picture;
+    MakePicture(picture, 2);
+    EXPECT_FALSE(store.SetMasterPassword(picture, directory, "newpass9", kPassword));
+    EXPECT_FALSE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "1")));
+    EXPECT_FALSE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("e1", "2")));
+    EXPECT_FALSE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("e1", "")));
+    EXPECT_TRUE(VaultBytes() == file);
+    EXPECT_EQ(Picture(kPassword), PictureBytes(1));
+}
 }  // namespace

@@ -1,8 +1,8 @@
-// Shared pieces of the vault tests: the database device, a scratch program directory,
-// pictures, and readers of the vault file that go around the vault store.
+// Shared pieces of the vault tests, and the fault-injection helper's operations.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <map>
@@ -14,11 +14,10 @@
 #include "vault/VaultStore.h"
 
 namespace vaulttest {
-
 using Records = std::map<std::string, std::string>;
+using Strings = std::vector<std::string>;
 
-// Registers the database device; closing it lets go of every vault file it holds open, so
-// that the file can be changed from outside or used by another process alone.
+// Closing the device lets go of every vault file it holds open.
 inline void OpenDevice() {
     Ombrix::DeviceManager::Instance().Add("/device/system/db",
                                           std::make_unique<Ombrix::DbDevice>());
@@ -36,51 +35,25 @@ inline void MakePicture(Ombrix::Data<unsigned char>& picture, int seed,
     }
 }
 
-// prefix0, prefix1, ... up to count - 1.
-inline std::vector<std::string> Numbered(const std::string& prefix, int count) {
-    std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) {
-        names.push_back(prefix + std::to_string(i));
-    }
-    return names;
+inline std::string PictureBytes(int seed) {
+    Ombrix::Data<unsigned char> picture;
+    MakePicture(picture, seed);
+    return std::string(reinterpret_cast<const char*>(picture.m_pBuffer), kPictureBytes);
 }
 
-inline std::string AsBytes(const unsigned char* data, int length = kPictureBytes) {
-    return data == nullptr ? "" : std::string(reinterpret_cast<const char*>(data), length);
-}
-
-// Each entry as "name=password", in stored order.
-inline std::vector<std::string> Entries(VaultStore& vault, const std::string& directory,
-                                        std::string_view password) {
-    std::vector<std::string> entries;
-    vault.LoadEntries(directory, password);
-    for (const PasswordEntry& entry : vault.m_entries) {
-        entries.push_back(std::string(FieldText(entry.name)) + "=" +
-                          std::string(FieldText(entry.password)));
-    }
-    vault.m_entries.clear();
-    return entries;
-}
-
-// Every record of a database file, through a handle of its own.
-inline Records ReadRecords(const std::string& path) {
-    Records records;
+// The value of a record of a database file, read through a handle of its own ("<none>").
+inline std::string Record(const std::string& path, std::string name) {
     Db db(nullptr, DB_CXX_NO_EXCEPTIONS);
-    Dbc* cursor = nullptr;
+    Dbt key(name.data(), name.size()), value;
+    value.set_flags(DB_DBT_MALLOC);
+    std::string found = "<none>";
     if (db.open(nullptr, path.c_str(), nullptr, DB_BTREE, DB_RDONLY, 0) == 0 &&
-        db.cursor(nullptr, &cursor, 0) == 0) {
-        Dbt key, value;
-        for (key.set_flags(DB_DBT_REALLOC), value.set_flags(DB_DBT_REALLOC);
-             cursor->get(&key, &value, DB_NEXT) == 0;) {
-            records[std::string(static_cast<char*>(key.get_data()), key.get_size())] =
-                std::string(static_cast<char*>(value.get_data()), value.get_size());
-        }
-        std::free(key.get_data());
+        db.get(nullptr, &key, &value, 0) == 0) {
+        found.assign(static_cast<char*>(value.get_data()), value.get_size());
         std::free(value.get_data());
-        cursor->close();
     }
     db.close(0);
-    return records;
+    return found;
 }
 
 inline void WriteRecords(const std::string& path, const Records& records) {
@@ -102,40 +75,103 @@ protected:
         CloseDevice();
         OpenDevice();
     }
-
+    // Puts content in the vault file's place (none when empty).
+    void Replace(const std::string& content) {
+        CloseDevice();
+        ::unlink(VaultFile().c_str());
+        if (!content.empty()) {
+            testsupport::WriteFile(VaultFile(), content);
+        }
+        OpenDevice();
+    }
     std::string VaultFile() const { return VaultFilePath(directory); }
-    // A vault under password with a picture of seed 1 and entries "<name>=pw-<name>".
-    void MakeVault(const std::string& password, const std::vector<std::string>& names = {}) {
+    std::string VaultBytes() const { return testsupport::ReadFile(VaultFile()); }
+    Strings Backups() const { return testsupport::ListFiles(dir.Path(), "ferrocask_"); }
+    // A vault with the picture of seed 1 and entries "<name>=pw-<name>", then "e0", "e1"...
+    void MakeVault(const std::string& password, Strings names = {}, int more = 0) {
         Ombrix::Data<unsigned char> picture;
         MakePicture(picture, 1);
         ASSERT_TRUE(store.SetMasterPassword(picture, directory, password, std::nullopt));
+        for (int i = 0; i < more; ++i) {
+            names.push_back("e" + std::to_string(i));
+        }
         for (const std::string& name : names) {
             store.AddEntry(directory, password, MakePasswordEntry(name, "pw-" + name));
         }
     }
-    std::vector<std::string> Entries(std::string_view password) {
-        return vaulttest::Entries(store, directory, password);
-    }
-    std::string PasswordOf(const std::string& password, const std::string& name) {
-        PasswordEntry entry = MakePasswordEntry("<none>", "<none>");
-        store.GetEntry(directory, password, name, entry);
-        return std::string(FieldText(entry.password));
+    // Each entry as "name=password".
+    Strings Entries(std::string_view password) {
+        Strings entries;
+        store.LoadEntries(directory, password);
+        for (const PasswordEntry& entry : store.m_entries) {
+            entries.push_back(std::string(FieldText(entry.name)) + "=" +
+                              std::string(FieldText(entry.password)));
+        }
+        store.m_entries.clear();
+        return entries;
     }
     std::string Picture(std::string_view password) {
-        return AsBytes(store.ReadPicture(directory, password, nullptr, nullptr));
+        const unsigned char* data = store.ReadPicture(directory, password, nullptr, nullptr);
+        return data == nullptr ? ""
+                               : std::string(reinterpret_cast<const char*>(data), kPictureBytes);
     }
-    // Whether the database library's verifier accepts the vault file; the device is closed
-    // for it and open afterwards.
     bool Verified() {
         CloseDevice();
         const bool good = testsupport::RunCommand({"db5.3_verify", "-q", VaultFile()}) == 0;
         OpenDevice();
         return good;
     }
-
     testsupport::TempDir dir;
     std::string directory = dir.Path() + "/";
     VaultStore store;
 };
-
 }  // namespace vaulttest
+
+// The fault-injection helper's endless run of operations, in cycles of 120 from an empty list:
+// 50 additions (the list grows into one, then two overflow pages), 20 changes of a password,
+// 50 deletions. Operation n depends only on n, so the entries after it are known.
+namespace faultmodel {
+constexpr char kMasterPassword[] = "fault-run-7";
+constexpr char kNewMasterPassword[] = "fault-new-8";
+constexpr int kCycle = 120, kAdditions = 50, kChanges = 20;
+
+// Applies operation n to the entries ("name=password", in stored order) and tells its kind
+// ('a'dd, 'm'odify or 'd'elete) and the entry it gives.
+inline char Apply(int n, vaulttest::Strings& list, PasswordEntry& entry) {
+    const int phase = (n - 1) % kCycle;
+    const std::string password = "pw-" + std::to_string(n);
+    if (phase < kAdditions) {
+        list.push_back("entry-" + std::to_string(phase) + "=" + password);
+        entry = MakePasswordEntry("entry-" + std::to_string(phase), password);
+        return 'a';
+    }
+    const bool change = phase < kAdditions + kChanges;
+    const auto at = list.begin() + (change ? n * 7u : n * 13u) % list.size();
+    entry = MakePasswordEntry(at->substr(0, at->find('=')), change ? password : "");
+    if (change) {
+        *at = std::string(FieldText(entry.name)) + "=" + password;
+        return 'm';
+    }
+    list.erase(at);
+    return 'd';
+}
+
+inline vaulttest::Strings StateAfter(int n) {
+    vaulttest::Strings list;
+    PasswordEntry entry;
+    for (int done = n - n % kCycle; done < n; ++done) {
+        Apply(done + 1, list, entry);
+    }
+    return list;
+}
+
+// Runs operation n through the vault store, on a vault that holds the state after n - 1.
+inline void RunOperation(int n, VaultStore& store, const std::string& directory) {
+    vaulttest::Strings list = StateAfter(n - 1);
+    PasswordEntry entry;
+    const char kind = Apply(n, list, entry);
+    kind == 'a'   ? store.AddEntry(directory, kMasterPassword, entry)
+    : kind == 'm' ? store.ModifyEntry(directory, kMasterPassword, entry)
+                  : store.DeleteEntry(directory, kMasterPassword, entry);
+}
+}  // namespace faultmodel
