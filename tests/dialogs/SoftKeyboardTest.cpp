@@ -15,9 +15,11 @@ namespace {
 class SoftKeyboardTest : public paneltest::PanelTest<DiaPassword> {
 protected:
     wxPoint Origin() const { return panel->KeyboardOrigin(); }
-    // Clicks at an offset from the keyboard origin, as the panel's handler sees it.
-    void ClickAt(wxPoint offset) { panel->OnLButtonUp(Origin() + offset); }
-    std::string Submit() {
+    // Clicks at offsets from the keyboard origin, as the panel's handler sees them, then OK.
+    std::string Typed(std::initializer_list<wxPoint> offsets) {
+        for (const wxPoint& offset : offsets) {
+            panel->OnLButtonUp(Origin() + offset);
+        }
         panel->OnOK();
         return host.passwords.empty() ? "<nothing>" : host.passwords.back();
     }
@@ -49,49 +51,23 @@ protected:
         }
         return misdrawn;
     }
-    // Waits for the panel's next paint after action.
-    bool Repainted(const std::function<void()>& action) {
-        guitest::PaintCounter paints(panel);
-        action();
-        const bool painted = guitest::PumpUntil([&] { return paints.Count() > 0; });
-        guitest::Pump(80);
-        return painted;
-    }
 };
-
-}  // namespace
 
 TEST_F(SoftKeyboardTest, KeysAreDrawnWhereTheyAreHit) {
     guitest::SaveScreenshot(window.get(), "password-panel");
     EXPECT_EQ(MisdrawnKeys(), 0);
-    // Borders belong to the key right of or below them.
-    ClickAt({0, 0});    // top-left corner of "1"
-    ClickAt({19, 19});  // bottom-right pixel of "1"
-    ClickAt({20, 0});   // shared border of "1" and "2": the right-hand key
-    ClickAt({15, 20});  // border of "1" and "q" below it: the lower key
-    ClickAt({239, 5});  // last pixel of "="
-    EXPECT_EQ(Submit(), "112q=");
-
+    // Borders belong to the key right of or below them: the corners of "1", its borders
+    // with "2" and with "q" below, the last pixel of "=".
+    EXPECT_EQ(Typed({{0, 0}, {19, 19}, {20, 0}, {15, 20}, {239, 5}}), "112q=");
     // Right of "=", left of and above row 0, left of the indented "q", both ends of the gaps
-    // beside "z" and "/" (before the shift keys), below row 3, and past either shift key.
-    for (wxPoint gap : {wxPoint(240, 5), wxPoint(-1, 5), wxPoint(5, -1), wxPoint(9, 30),
-                        wxPoint(0, 65), wxPoint(29, 65), wxPoint(230, 65), wxPoint(279, 79),
-                        wxPoint(35, 80), wxPoint(340, 65), wxPoint(-61, 65)}) {
-        ClickAt(gap);
-    }
-    EXPECT_EQ(Submit(), "");
+    // beside "z" and "/" (before the shift keys), below row 3, past either shift key.
+    EXPECT_EQ(Typed({{240, 5}, {-1, 5}, {5, -1}, {9, 30}, {0, 65}, {29, 65}}), "");
+    EXPECT_EQ(Typed({{230, 65}, {279, 79}, {35, 80}, {340, 65}, {-61, 65}}), "");
     EXPECT_FALSE(panel->Shifted());
 
-    ClickAt({-60, 60});  // left shift, top-left pixel
-    EXPECT_TRUE(panel->Shifted());
-    ClickAt({280, 60});  // right shift, top-left pixel
-    EXPECT_FALSE(panel->Shifted());
-    ClickAt({339, 79});  // right shift, bottom-right pixel
-    EXPECT_TRUE(panel->Shifted());
-    ClickAt({15, 20});
-    EXPECT_EQ(Submit(), "Q");
-    ClickAt({15, 20});  // the shift layer stays on after OK
-    EXPECT_EQ(Submit(), "Q");
+    // The left shift's top-left pixel, the right one's top-left and bottom-right pixels.
+    EXPECT_EQ(Typed({{-60, 60}, {15, 20}, {280, 60}, {15, 20}, {339, 79}, {15, 20}}), "QqQ");
+    EXPECT_EQ(Typed({{15, 20}}), "Q");  // the shift layer stays on after OK
 }
 
 TEST_F(SoftKeyboardTest, RepaintsMoveTheKeyboardButShiftTypingAndControlsDoNot) {
@@ -113,13 +89,14 @@ TEST_F(SoftKeyboardTest, RepaintsMoveTheKeyboardButShiftTypingAndControlsDoNot) 
     guitest::MoveMouse(panel, wxPoint(5, 200));
     guitest::Pump(150);
     const wxImage typed = guitest::CaptureClient(panel);
-    EXPECT_EQ(paneltest::Differences(before, typed, OkButton().Inflate(4)), 0);
+    EXPECT_EQ(guitest::Differences(before, typed, OkButton().Inflate(4)), 0);
     EXPECT_EQ(Origin(), first);
 
     // The shift key repaints the keyboard in place with the other layer (clicked at its
     // right end: with the keyboard far left, the key's left part lies off the panel).
-    EXPECT_TRUE(Repainted(
-        [&] { guitest::ClickAt(panel, LeftShiftRect(first).GetTopRight() + wxPoint(-5, 5)); }));
+    EXPECT_TRUE(guitest::Repainted(panel, [&] {
+        guitest::ClickAt(panel, LeftShiftRect(first).GetTopRight() + wxPoint(-5, 5));
+    }));
     EXPECT_TRUE(panel->Shifted());
     EXPECT_EQ(Origin(), first);
     click(0, 6);  // &
@@ -147,7 +124,7 @@ TEST_F(SoftKeyboardTest, RepaintsMoveTheKeyboardButShiftTypingAndControlsDoNot) 
             cover->Show();
             guitest::Pump(300);
         }
-        ASSERT_TRUE(Repainted([&] {
+        ASSERT_TRUE(guitest::Repainted(panel, [&] {
             if (i == 0) {
                 panel->Hide();
                 guitest::Pump(30);
@@ -161,3 +138,5 @@ TEST_F(SoftKeyboardTest, RepaintsMoveTheKeyboardButShiftTypingAndControlsDoNot) 
     EXPECT_FALSE(places[1] == first && places[2] == first);
     EXPECT_FALSE(places[3] == places[2] && places[4] == places[2]);
 }
+
+}  // namespace
