@@ -85,16 +85,17 @@ TEST(GifCheckTest, AllFramesTogetherStayWithinTheLargestPicture) {
     EXPECT_FALSE(GifIsSound(ManyFrames({{5000, 5000}, {5000, 5000}, {1, 1}})));
 }
 
-TEST(GifCheckTest, CodeStreamsFramesAndBlocksMustBeCompleteAndRegular) {
-    // Three-bit codes, least significant bit first: clear, 0, end; clear, 0, 0, end; clear,
-    // 0, 6 (the string being defined: "0 0"), end.
+// Code streams and blocks that the decoder would overrun or misread (frames cut short or
+// empty are in the picture tests).
+TEST(GifCheckTest, CodeStreamsAndBlocksMustBeCompleteAndRegular) {
+    // Three-bit codes, least significant bit first: clear, 0, end; clear, 0, 6 (the string
+    // being defined: "0 0"), end.
     const std::string sound = Gif(1, 1, "\x44\x01"), frame = sound.substr(19);
     std::string split = Gif(1, 1, "\x44\x49"), whole = Gif(1, 1, "\x44");
     split.insert(split.size() - 2, "\x02\xab\xab");  // a sub-block after the end code
     whole.insert(whole.size() - 2, "\x01\x01");      // the end code in the last sub-block
     const std::pair<std::string, bool> files[] = {
         {sound, true},
-        {Gif(2, 1, "\x04\x0a"), true},
         {Gif(3, 1, "\x84\x0b"), true},
         {whole, true},
         {Gif(2, 1, "\x84\x0b"), false},  // more pixels than the frame holds
@@ -104,21 +105,13 @@ TEST(GifCheckTest, CodeStreamsFramesAndBlocksMustBeCompleteAndRegular) {
         {Gif(1, 1, "\x04"), false},      // no end code
         {Gif(1, 1, "\x74\x01"), false},  // a table code right after the clear
         {Gif(1, 1, "\x44\x01", 0), false},
-        {Gif(1, 1, "\x44\x01", 9), false},
-        {Gif(0, 1, "\x45"), false},
-        {Gif(1, 0, "\x45"), false},
-        // A graphic control extension in its regular form and one of five bytes; any other
-        // extension with sub-blocks of any length; a block of unknown kind.
+        // A graphic control extension in its regular form and one of five bytes.
         {kHead + std::string("!\xf9\x04\x01\x00\x00\x00\x00", 8) + frame, true},
         {kHead + std::string("!\xf9\x05\x01\x00\x00\x00\x00\x00", 9) + frame, false},
-        {kHead + std::string("!\xfe\x03") + "abc\x01z" + std::string(1, '\0') + frame, true},
-        {kHead + "\x01" + frame, false},
+        {kHead + "\x01" + frame, false},  // a block of unknown kind
     };
     for (std::size_t i = 0; i < std::size(files); ++i) {
         EXPECT_EQ(GifIsSound(files[i].first), files[i].second) << i;
-    }
-    for (std::size_t cut = 0; cut < sound.size(); ++cut) {
-        EXPECT_FALSE(GifIsSound(sound.substr(0, cut))) << cut;
     }
 }
 

@@ -1,5 +1,5 @@
 // Helpers of the tests that drive real windows on the X server: the event loop, the pointer
-// through XTest, screen captures, and answers to message boxes and file dialogs.
+// through XTest, screen captures, message boxes and file dialogs, the clipboard.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -149,15 +149,11 @@ struct FileChoice {
     std::optional<std::string> path;
 };
 
-// What `xclip -o -selection <selection> [-t <target>]` prints, nothing when xclip fails. It
-// runs on a thread of its own while the event loop here serves the selections this process
-// owns.
+// What `xclip -o -selection <selection> -t <target>` prints, nothing when xclip fails. It
+// runs on a thread of its own while the event loop here serves this process's selections.
 inline std::optional<std::string> XclipRead(const std::string& selection,
-                                            const std::string& target = "") {
-    std::vector<std::string> argv{"xclip", "-o", "-selection", selection};
-    if (!target.empty()) {
-        argv.insert(argv.end(), {"-t", target});
-    }
+                                            const std::string& target = "UTF8_STRING") {
+    const std::vector<std::string> argv{"xclip", "-o", "-selection", selection, "-t", target};
     std::string output;
     std::future<int> code =
         std::async(std::launch::async, [&] { return testsupport::RunCommand(argv, &output); });

@@ -1,5 +1,4 @@
-// The main program of the tests that need real windows: starts the widget library on the
-// X server named by DISPLAY, runs the tests, shuts the library down.
+// The main program of the tests that need real windows, on the X server named by DISPLAY.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,7 +21,7 @@ int main(int argc, char** argv) {
     if (::testing::GTEST_FLAG(list_tests)) {
         return RUN_ALL_TESTS();  // listing needs no display
     }
-    // XTest needs GTK's X11 backend; no accessibility bus or settings daemon is there.
+    // XTest needs GTK's X11 backend; there is no accessibility bus or settings daemon.
     ::setenv("GDK_BACKEND", "x11", 1);
     ::setenv("NO_AT_BRIDGE", "1", 1);
     ::setenv("GSETTINGS_BACKEND", "memory", 1);
