@@ -1,7 +1,7 @@
 // Renders one picture file and captures its block as the picture panel does, then prints
-// the outcome and the peak memory of this process, so that a test can measure the memory a
-// picture takes apart from its own. Output, one line:
-//   rendered|refused <peak kB> [r g b of the quadrant centres 32,32 96,32 32,96 96,96]
+// the outcome and this process's peak memory, so that a test can measure the memory a
+// picture takes apart from its own. One line:
+//   1|0 (rendered or not) <peak kB> [r g b of the quadrant centres 32,32 96,32 32,96 96,96]
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -12,36 +12,25 @@
 #include "platform/Picture.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
+    wxInitializer wx;
+    if (argc != 2 || !wx.IsOk()) {
         return 2;
     }
-    wxInitializer wx;
-    if (!wx.IsOk()) {
-        return 3;
-    }
+    constexpr int kSide = platform::kRenderedPictureSide;
     const std::optional<wxImage> picture = platform::RenderPicture(wxString::FromUTF8(argv[1]));
-    std::vector<unsigned char> block;
+    std::vector<unsigned char> block(kSide * kSide * 3);
     if (picture) {
-        block.resize(platform::kRenderedPictureSide * platform::kRenderedPictureSide * 3);
-        platform::CaptureBgr(*picture, block.data(), platform::kRenderedPictureSide,
-                             platform::kRenderedPictureSide);
+        platform::CaptureBgr(*picture, block.data(), kSide, kSide);
     }
     std::ifstream status("/proc/self/status");
-    long peakKb = -1;
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) {
-            peakKb = std::stol(line.substr(6));
-        }
+    std::string line;
+    while (std::getline(status, line) && line.rfind("VmHWM:", 0) != 0) {
     }
-    std::printf("%s %ld", picture ? "rendered" : "refused", peakKb);
-    for (const int y : {32, 96}) {
-        for (const int x : {32, 96}) {
-            if (picture) {
-                const unsigned char* bgr = &block[(y * platform::kRenderedPictureSide + x) * 3];
-                std::printf(" %d %d %d", bgr[2], bgr[1], bgr[0]);
-            }
-        }
+    std::printf("%d %ld", picture ? 1 : 0, std::stol(line.substr(6)));
+    for (int quadrant = 0; picture && quadrant < 4; ++quadrant) {
+        const unsigned char* bgr =
+            &block[((32 + quadrant / 2 * 64) * kSide + 32 + quadrant % 2 * 64) * 3];
+        std::printf(" %d %d %d", bgr[2], bgr[1], bgr[0]);
     }
     std::printf("\n");
-    return 0;
 }

@@ -67,10 +67,9 @@ std::vector<std::string> TestVault::Names(const std::string& master) {
 
 std::optional<std::string> TestVault::Password(const std::string& master, const std::string& name) {
     PasswordEntry entry{};
-    if (!store.GetEntry(m_directory, master, name, entry)) {
-        return std::nullopt;
-    }
-    return std::string(FieldText(entry.password));
+    return store.GetEntry(m_directory, master, name, entry)
+               ? std::optional<std::string>(FieldText(entry.password))
+               : std::nullopt;
 }
 
 std::string TestVault::Kind(const std::string& master, const std::string& name) {

@@ -17,8 +17,6 @@ class TestVault {
 public:
     TestVault();
     ~TestVault();  // closes the device's handle on the vault file
-    TestVault(const TestVault&) = delete;
-    TestVault& operator=(const TestVault&) = delete;
 
     // The program directory, with its trailing '/'.
     const std::string& Directory() const { return m_directory; }
@@ -28,14 +26,12 @@ public:
     // (name, password) in order.
     void Create(const std::string& master, int pictureSeed,
                 const std::vector<std::pair<std::string, std::string>>& entries = {});
-
     // The picture block that Create stores for a seed.
     static void MakePicture(Ombrix::Data<unsigned char>& picture, int seed);
 
     std::vector<std::string> Names(const std::string& master);
-    // The stored password of the entry of that name, or nothing.
+    // The stored password, or nothing when there is no entry of that name.
     std::optional<std::string> Password(const std::string& master, const std::string& name);
-    // The stored entry's kind field.
     std::string Kind(const std::string& master, const std::string& name);
 
     // Lets go of the vault file so that another process can use it; the next call of this
