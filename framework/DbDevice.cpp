@@ -76,7 +76,8 @@ int DbDevice::Close(const std::string& address, bool writeBack) {
     return closing->Close(writeBack ? 0 : DB_NOSYNC) == 0 ? kOk : kRefused;
 }
 
-// Kept for the framework's callers; ferrocask.db gets 2 MB unless "face"/"friend" is in its path.
+// The framework's callers name their big databases with these words; ferrocask.db matches none
+// (unless a word is in its folder's path) and gets 2 MB.
 u_int32_t DbDevice::CacheBytesFor(const std::string& address) {
     const bool big = Contains(address, "zi.db");
     if (Contains(address, "face")) {

@@ -114,7 +114,9 @@ public:
     int Write(void* buffer, int length, const ACE_Time_Value* timeout) override;
 
     // The device's shared handle; it stays open after the circuit is gone.
-    // Requests serve framework callers; the vault uses this to tell a missing key from an error.
+    // Numbered requests (Write) serve callers that hold only the generic circuit; the vault
+    // takes the handle itself because a request answers only 0 or 1, and the vault must
+    // tell a missing record from a read that failed.
     Db* GetDb() const { return m_pDb; }
 
 private:

@@ -17,7 +17,9 @@ class ThreadDevice : public PlainBase,
     using Lockable = Loki::ObjectLevelLockable<ThreadDevice, Loki::Mutex>;
 
 public:
-    // Kept because callers of the framework expect them; this program gives the workers no work.
+    // Started at once so that work handed to the device never waits for a thread to be made,
+    // as the framework's callers expect; this program hands them none, and idle they cost
+    // only their stacks.
     static constexpr int kInitialWorkers = 8;
 
     // Starts kInitialWorkers workers at once, so lending one later costs no thread start.
