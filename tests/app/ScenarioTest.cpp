@@ -1,62 +1,35 @@
 // A whole life of a vault, played on the real program from outside as a user plays it:
 // clicks and keys through the X server, GTK's own file dialog and message boxes, the
 // clipboard read by another program, and the files left in the program folder.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
 #include <regex>
 
 #include "resources/DialogTemplates.h"
-#include "support/ChildProcess.h"
-#include "support/ProgramRun.h"
 #include "support/ProgramWindow.h"
-#include "support/TestVault.h"
 
 using testsupport::ListFiles;
-using testsupport::ProgramRun;
-using testsupport::ProgramWindow;
 using testsupport::ReadFile;
 
 namespace {
 
 // Only keys of the soft keyboard's upper three rows: the bottom row may lie under OK.
-const std::string kMaster = "qwe12345";
-const std::string kNewMaster = "asdf6789";
-const std::string kMailPassword = "pass1word";
-const std::string kBankPassword = "kiwi4321";
+const std::string kMaster = "qwe12345", kNewMaster = "asdf6789";
+const std::string kMailPassword = "pass1word", kBankPassword = "kiwi4321";
+const char* const kPictures[] = {"holiday.jpg", "garden.jpg"};
 
-class ScenarioTest : public ::testing::Test {
+class ScenarioTest : public testsupport::ProgramFixture {
 protected:
     void SetUp() override {
-        ProgramRun::Install(FERROCASK_PROGRAM, vault.Directory());
-        testsupport::WriteFile(vault.File("config.txt"), "/config/update/server off\n");
         // Two photograph-like colour patterns as JPEG files in the program folder.
         for (const int seed : {1, 2}) {
-            xdriver::Image image{200, 150, {}};
-            for (int y = 0; y < image.height; ++y) {
-                for (int x = 0; x < image.width; ++x) {
-                    image.rgb.insert(image.rgb.end(),
-                                     {static_cast<std::uint8_t>(x + seed * 70),
-                                      static_cast<std::uint8_t>(y * 2 + seed * 30),
-                                      static_cast<std::uint8_t>(x * y / 40 + seed * 90)});
-                }
+            xdriver::Image image{200, 150, std::vector<std::uint8_t>(200 * 150 * 3)};
+            for (int i = 0; i < 200 * 150 * 3; ++i) {
+                const int x = i / 3 % 200, y = i / 600;
+                const int values[] = {x + seed * 70, y * 2 + seed * 30, x * y / 40 + seed * 90};
+                image.rgb[i] = static_cast<std::uint8_t>(values[i % 3]);
             }
             ASSERT_TRUE(xdriver::SaveImage(image, vault.File(kPictures[seed - 1]), "jpeg"));
         }
     }
-
-    void Start() {
-        run = std::make_unique<ProgramRun>(vault.Directory());
-        window = std::make_unique<ProgramWindow>(x, run->Pid());
-        ASSERT_TRUE(window->WaitShown(20000)) << run->Output();
-    }
-    void ExpectEndedWithSuccess() {
-        ASSERT_TRUE(run->WaitForEnd(10000)) << "still running";
-        EXPECT_TRUE(WIFEXITED(run->Status()) && WEXITSTATUS(run->Status()) == 0)
-            << "wait status " << run->Status() << "\n"
-            << run->Output();
-    }
-    void Settle() { ASSERT_TRUE(window->WaitSettled(8000)); }
 
     // A new master password, typed twice, and a picture chosen in the file dialog.
     void SetMasterPassword(const std::string& master, const std::string& picture) {
@@ -64,18 +37,20 @@ protected:
         ASSERT_TRUE(window->TypePassword(master));
         Settle();
         window->Click(PictureChoiceTemplate(), ids::kChoosePictureButton);
-        ASSERT_TRUE(window->ChooseFile(vault.File(picture))) << "the file dialog stays";
+        ASSERT_TRUE(window->Accept(vault.File(picture))) << "the file dialog stays";
         Settle();
         window->Screenshot("scenario-picture-chosen");
         window->Click(PictureChoiceTemplate(), ids::kOk);
-        ASSERT_TRUE(window->AcceptBox()) << "no message that the password is set";
+        ASSERT_TRUE(window->Accept()) << "no message that the password is set";
         Settle();
     }
 
     void AddEntry(const std::string& name, const std::string& password) {
         window->Click(ListTemplate(), ids::kAddButton);
         Settle();
-        window->TypeInto(NameTemplate(), ids::kNameEdit, name);
+        x.Focus(window->Id());
+        window->Click(NameTemplate(), ids::kNameEdit);
+        x.Type(name);
         window->Click(NameTemplate(), ids::kOk);
         ASSERT_TRUE(window->TypePassword(password));
         ASSERT_TRUE(window->TypePassword(password));
@@ -85,7 +60,7 @@ protected:
     // Selects the list's row with the pointer and the arrow key, and copies its password,
     // answering the warning and the master password; another program then pastes it.
     void CopyRow(int row, const std::string& master, const std::string& expected) {
-        const xdriver::Point list = ProgramWindow::ControlCorner(ListTemplate(), ids::kNameList);
+        const wxRect list = testsupport::ProgramWindow::ControlRect(ListTemplate(), ids::kNameList);
         x.Focus(window->Id());
         x.Click(window->Id(), xdriver::Point{list.x + 40, list.y + 8});
         for (int i = 0; i < row; ++i) {
@@ -96,9 +71,9 @@ protected:
         window->Click(ListTemplate(), ids::kCopyButton);
         const unsigned long box = window->WaitForOtherWindow(8000);
         ASSERT_NE(box, 0u) << "no clipboard warning";
-        ASSERT_TRUE(window->WaitSettled(3000));
+        Settle();
         window->Screenshot("scenario-copy-warning", box);
-        ASSERT_TRUE(window->AcceptBox());
+        ASSERT_TRUE(window->Accept());
         ASSERT_TRUE(window->TypePassword(master));
         Settle();
         std::string pasted;
@@ -110,12 +85,6 @@ protected:
             5000))
             << "clipboard: " << pasted;
     }
-
-    const char* kPictures[2] = {"holiday.jpg", "garden.jpg"};
-    testsupport::TestVault vault;
-    xdriver::XSession x;
-    std::unique_ptr<ProgramRun> run;
-    std::unique_ptr<ProgramWindow> window;
 };
 
 }  // namespace
@@ -129,7 +98,7 @@ TEST_F(ScenarioTest, SetUpFillCopyReopenAndChangeTheMasterPassword) {
     AddEntry("bank", kBankPassword);
     CopyRow(1, kMaster, kBankPassword);
     window->Click(ListTemplate(), ids::kExitButton);
-    ExpectEndedWithSuccess();
+    ExpectSuccessfulEnd();
     EXPECT_EQ(vault.Names(kMaster), (std::vector<std::string>{"mail", "bank"}));
     EXPECT_EQ(vault.Password(kMaster, "mail"), kMailPassword);
     EXPECT_EQ(vault.Password(kMaster, "bank"), kBankPassword);
@@ -151,7 +120,7 @@ TEST_F(ScenarioTest, SetUpFillCopyReopenAndChangeTheMasterPassword) {
     ASSERT_TRUE(window->TypePassword(kMaster));
     SetMasterPassword(kNewMaster, kPictures[1]);
     x.RequestClose(window->Id());
-    ExpectEndedWithSuccess();
+    ExpectSuccessfulEnd();
     const std::vector<std::string> backups = ListFiles(vault.Directory(), "ferrocask_");
     ASSERT_EQ(backups.size(), 1u);
     EXPECT_TRUE(std::regex_match(backups[0], std::regex(R"(ferrocask_\d{14}\.db)"))) << backups[0];

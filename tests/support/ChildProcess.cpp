@@ -7,12 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -27,7 +27,7 @@ void MakePipe(int ends[2]) {
     }
 }
 
-// Spawns argv with its standard output on a new pipe; the read end is returned in *output.
+// Spawns argv with its standard output on a new pipe, whose read end goes to *output.
 pid_t Spawn(std::vector<std::string> argv, const std::string& stderrFile, int* output) {
     int ends[2];
     MakePipe(ends);
@@ -38,31 +38,33 @@ pid_t Spawn(std::vector<std::string> argv, const std::string& stderrFile, int* o
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0600);
     }
-    std::vector<char*> args;
-    for (std::string& arg : argv) {
-        args.push_back(arg.data());
-    }
-    args.push_back(nullptr);
+    std::vector<char*> args(argv.size() + 1);
+    std::transform(argv.begin(), argv.end(), args.begin(), [](std::string& a) { return a.data(); });
     pid_t pid = -1;
     const int failed = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(ends[1]);
+    *output = ends[0];
     if (failed != 0) {
         ::close(ends[0]);
         throw std::runtime_error("cannot start " + argv[0]);
     }
-    *output = ends[0];
     return pid;
+}
+
+// Appends what one read brings; false at the end of the output or on an error.
+bool ReadSome(int fd, std::string& text) {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(fd, buffer, sizeof buffer)) < 0 && errno == EINTR) {
+    }
+    text.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
+    return got > 0;
 }
 
 std::string ReadAll(int fd) {
     std::string text;
-    char buffer[4096];
-    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno != EINTR) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(got < 0 ? 0 : got));
+    while (ReadSome(fd, text)) {
     }
     return text;
 }
@@ -73,6 +75,16 @@ int WaitFor(pid_t pid, int options = 0) {
     while ((got = ::waitpid(pid, &status, options)) < 0 && errno == EINTR) {
     }
     return got == pid ? status : -1;
+}
+
+bool TakeLine(std::string& pending, std::string& line) {
+    const std::size_t end = pending.find('\n');
+    if (end == std::string::npos) {
+        return false;
+    }
+    line = pending.substr(0, end);
+    pending.erase(0, end + 1);
+    return true;
 }
 
 }  // namespace
@@ -88,32 +100,24 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::ReadLine(std::string& line, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (std::size_t end; (end = m_pending.find('\n')) == std::string::npos;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
+    while (!TakeLine(m_pending, line)) {
         pollfd ready{m_output, POLLIN, 0};
-        char buffer[4096];
-        ssize_t got = 0;
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
         if (left <= 0 || ::poll(&ready, 1, static_cast<int>(left)) <= 0 ||
-            (got = ::read(m_output, buffer, sizeof buffer)) <= 0) {
+            !ReadSome(m_output, m_pending)) {
             return false;
         }
-        m_pending.append(buffer, static_cast<std::size_t>(got));
     }
-    const std::size_t end = m_pending.find('\n');
-    line = m_pending.substr(0, end);
-    m_pending.erase(0, end + 1);
     return true;
 }
 
 std::vector<std::string> ChildProcess::RemainingLines() {
     m_pending += ReadAll(m_output);
     std::vector<std::string> lines;
-    for (std::size_t end; (end = m_pending.find('\n')) != std::string::npos;) {
-        lines.push_back(m_pending.substr(0, end));
-        m_pending.erase(0, end + 1);
+    for (std::string line; TakeLine(m_pending, line);) {
+        lines.push_back(line);
     }
     return lines;
 }
@@ -133,12 +137,8 @@ int ChildProcess::Wait() {
 }
 
 bool ChildProcess::Running() {
-    if (!m_reaped) {
-        const int status = WaitFor(m_pid, WNOHANG);
-        if (status != -1) {
-            m_status = status;
-            m_reaped = true;
-        }
+    if (!m_reaped && (m_status = WaitFor(m_pid, WNOHANG)) != -1) {
+        m_reaped = true;
     }
     return !m_reaped;
 }
@@ -146,28 +146,23 @@ bool ChildProcess::Running() {
 ForkResult RunForked(const std::function<std::string()>& body) {
     int ends[2];
     MakePipe(ends);
-    // Output still buffered would otherwise be written by both processes.
-    std::fflush(nullptr);
+    std::fflush(nullptr);  // else both processes would write what is still buffered
     const pid_t pid = ::fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        ::close(ends[0]);
         const std::string report = body();
-        for (std::size_t sent = 0; sent < report.size();) {
-            const ssize_t n = ::write(ends[1], report.data() + sent, report.size() - sent);
-            if (n <= 0) {
-                std::_Exit(4);
-            }
+        std::size_t sent = 0;
+        for (ssize_t n; sent < report.size() &&
+                        (n = ::write(ends[1], report.data() + sent, report.size() - sent)) > 0;) {
             sent += static_cast<std::size_t>(n);
         }
-        // No exit handlers: they belong to the test process and must not run twice.
-        std::_Exit(0);
+        // Not exit(): the exit handlers are the test process's, not to be run twice.
+        std::_Exit(sent == report.size() ? 0 : 4);
     }
     ::close(ends[1]);
-    ForkResult result;
-    result.report = ReadAll(ends[0]);
+    ForkResult result{0, ReadAll(ends[0])};
     ::close(ends[0]);
     result.status = WaitFor(pid);
     return result;
@@ -186,13 +181,9 @@ int RunCommand(const std::vector<std::string>& argv, std::string* output) {
 }
 
 std::string CoreFileLimits(pid_t pid) {
-    static const std::string kField = "Max core file size";
     std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
-    for (std::string line; std::getline(limits, line);) {
-        if (line.rfind(kField, 0) == 0) {
-            std::istringstream words(line.substr(kField.size()));
-            std::string soft, hard;
-            words >> soft >> hard;
+    for (std::string word, soft, hard; limits >> word;) {
+        if (word == "core" && limits >> word >> word >> soft >> hard) {
             return soft + " " + hard;
         }
     }

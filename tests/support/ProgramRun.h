@@ -4,8 +4,10 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 
+#include "support/ChildProcess.h"
 #include "support/TempDir.h"
 
 namespace testsupport {
@@ -14,30 +16,20 @@ class ProgramRun {
 public:
     // Copies the executable into folder under the name "ferrocask".
     static void Install(const std::string& executable, const std::string& folder);
-
-    // Starts folder/ferrocask in folder. With ownNetwork the process gets a network of its
-    // own with nothing in it: whatever it tries to reach fails at once and no packet leaves
-    // the machine (the child exits 120 when it cannot have one).
+    // Starts folder/ferrocask in folder; with ownNetwork in a network of its own with
+    // nothing in it, where whatever it tries to reach fails at once. Killed at the end.
     explicit ProgramRun(const std::string& folder, bool ownNetwork = false);
-    // Kills the program if it still runs.
-    ~ProgramRun();
-    ProgramRun(const ProgramRun&) = delete;
-    ProgramRun& operator=(const ProgramRun&) = delete;
 
-    pid_t Pid() const { return m_pid; }
-    bool Running();
-    // Waits up to timeoutMs for the program to end; true when it did.
-    bool WaitForEnd(int timeoutMs);
-    // The wait status once the program has ended.
-    int Status() const { return m_status; }
-    // What the program wrote to stdout and stderr.
+    pid_t Pid() const { return m_process->Pid(); }
+    bool Running() { return m_process->Running(); }
+    bool WaitForEnd(int timeoutMs);             // whether it ended within the time
+    int Status() { return m_process->Wait(); }  // its wait status, once it ended
+    // What it wrote to stdout and stderr.
     std::string Output() const { return ReadFile(m_outputDir.File("output.txt")); }
 
 private:
-    pid_t m_pid = -1;
-    bool m_ended = false;
-    int m_status = 0;
     TempDir m_outputDir;
+    std::unique_ptr<ChildProcess> m_process;
 };
 
 }  // namespace testsupport

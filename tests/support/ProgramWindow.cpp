@@ -1,6 +1,9 @@
 #include "support/ProgramWindow.h"
 
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -10,11 +13,14 @@
 #include "resources/DialogTemplates.h"
 #include "resources/Texts.h"
 
-using xdriver::Image;
-using xdriver::Point;
-using xdriver::Rgb;
-
-namespace testsupport {
+// Last: Xlib's macros (None, Bool, Status) would clash with the widget library's headers.
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#undef Status  // ProgramRun's
 
 namespace {
 
@@ -22,35 +28,231 @@ void Sleep(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-wxRect ControlRect(const platform::DialogTemplate& dialog, int id) {
-    for (const platform::ControlTemplate& control : dialog.controls) {
-        if (control.id == id) {
-            return wxRect(platform::DialogUnitsToPixels(control.x),
-                          platform::DialogUnitsToPixels(control.y),
-                          platform::DialogUnitsToPixels(control.width),
-                          platform::DialogUnitsToPixels(control.height));
+}  // namespace
+
+namespace xdriver {
+
+namespace {
+
+// The property's bytes when it has that type and item size, else "".
+std::string Property(Display* display, Window window, const char* name, Atom type, int format) {
+    Atom actualType = None;
+    int actualFormat = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    std::string bytes;
+    if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1024, False, type,
+                           &actualType, &actualFormat, &count, &after, &data) == Success &&
+        data != nullptr) {
+        if (actualType == type && actualFormat == format) {
+            // Items of format 32 are longs in Xlib's memory.
+            bytes.assign(reinterpret_cast<char*>(data), count * (format == 32 ? sizeof(long) : 1));
         }
+        XFree(data);
     }
-    throw std::logic_error("no control " + std::to_string(id) + " in the template");
+    return bytes;
 }
 
-Point Centre(const wxRect& rect) {
-    return Point{rect.x + rect.width / 2, rect.y + rect.height / 2};
+// GTK sets it on every top-level window; frames of a window manager have none.
+std::string TitleOf(Display* display, Window window) {
+    return Property(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False), 8);
+}
+
+std::vector<Window> Children(Display* display, Window window) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    std::vector<Window> list;
+    if (XQueryTree(display, window, &root, &parent, &children, &count) != 0 && children) {
+        list.assign(children, children + count);
+        XFree(children);
+    }
+    return list;
+}
+
+}  // namespace
+
+bool SaveImage(const Image& image, const std::string& path, const char* type) {
+    if (image.width <= 0 || image.height <= 0) {
+        return false;
+    }
+    GdkPixbuf* pixbuf =
+        gdk_pixbuf_new_from_data(image.rgb.data(), GDK_COLORSPACE_RGB, FALSE, 8, image.width,
+                                 image.height, image.width * 3, nullptr, nullptr);
+    const bool saved = gdk_pixbuf_save(pixbuf, path.c_str(), type, nullptr, nullptr) != FALSE;
+    g_object_unref(pixbuf);
+    return saved;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (; !done(); Sleep(20)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return done();
+        }
+    }
+    return true;
+}
+
+XSession::XSession() : m_display(XOpenDisplay(nullptr)) {
+    if (m_display == nullptr) {
+        throw std::runtime_error("no X display: set DISPLAY (the test runs use Xvfb)");
+    }
+    // Windows come and go while the list is read; an error about one that went is no failure.
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+}
+
+XSession::~XSession() {
+    XCloseDisplay(m_display);
+}
+
+unsigned long XSession::FindWindow(pid_t pid, const std::string& title, bool other) {
+    for (const Window child : Children(m_display, DefaultRootWindow(m_display))) {
+        // Without a window manager the program's windows are the root's children; with one,
+        // they sit one level down inside its frames.
+        const std::vector<Window> candidates = TitleOf(m_display, child).empty()
+                                                   ? Children(m_display, child)
+                                                   : std::vector<Window>{child};
+        for (const Window window : candidates) {
+            const std::string shown = TitleOf(m_display, window);
+            const std::string owner = Property(m_display, window, "_NET_WM_PID", XA_CARDINAL, 32);
+            if (!shown.empty() && (shown == title) != other && Visible(child) && Visible(window) &&
+                owner.size() == sizeof(long) &&
+                *reinterpret_cast<const long*>(owner.data()) == pid) {
+                return window;
+            }
+        }
+    }
+    return 0;
+}
+
+bool XSession::Visible(unsigned long window) {
+    XWindowAttributes attributes;
+    return XGetWindowAttributes(m_display, window, &attributes) != 0 &&
+           attributes.map_state == IsViewable;
+}
+
+Point XSession::Size(unsigned long window) {
+    XWindowAttributes a;
+    return XGetWindowAttributes(m_display, window, &a) != 0 ? Point{a.width, a.height} : Point{};
+}
+
+Point XSession::Origin(unsigned long window) {
+    Point origin;
+    Window child = 0;
+    XTranslateCoordinates(m_display, window, DefaultRootWindow(m_display), 0, 0, &origin.x,
+                          &origin.y, &child);
+    return origin;
+}
+
+void XSession::Click(unsigned long window, Point at) {
+    const Point origin = Origin(window);
+    XTestFakeMotionEvent(m_display, -1, origin.x + at.x, origin.y + at.y, CurrentTime);
+    for (const int step : {1, 0, -1}) {  // press, release, then let it arrive
+        XSync(m_display, False);
+        Sleep(30);
+        if (step >= 0) {
+            XTestFakeButtonEvent(m_display, 1, step, CurrentTime);
+        }
+    }
+}
+
+void XSession::Focus(unsigned long window) {
+    XRaiseWindow(m_display, window);
+    XSetInputFocus(m_display, window, RevertToParent, CurrentTime);
+    XSync(m_display, False);
+    Sleep(50);
+}
+
+// Presses and releases the key of keysym, with the key of modifier held if one is given.
+void XSession::Stroke(unsigned long keysym, unsigned long modifier) {
+    const unsigned code = keysym == NoSymbol ? 0 : XKeysymToKeycode(m_display, keysym);
+    if (code == 0) {
+        throw std::runtime_error("no key for keysym " + std::to_string(keysym));
+    }
+    const unsigned held = modifier != NoSymbol ? XKeysymToKeycode(m_display, modifier) : 0;
+    const unsigned keys[] = {held, code, code, held};
+    for (int i = 0; i < 4; ++i) {
+        if (keys[i] != 0) {
+            XTestFakeKeyEvent(m_display, keys[i], i < 2, CurrentTime);
+        }
+    }
+    XSync(m_display, False);
+    Sleep(15);
+}
+
+void XSession::Type(const std::string& text) {
+    for (const char c : text) {
+        // Printable ASCII characters are their own keysyms.
+        const KeySym keysym = static_cast<unsigned char>(c);
+        const ::KeyCode code = XKeysymToKeycode(m_display, keysym);
+        Stroke(keysym, XkbKeycodeToKeysym(m_display, code, 0, 0) != keysym ? XK_Shift_L : 0);
+    }
+}
+
+void XSession::Press(const std::string& keysymName, bool control) {
+    Stroke(XStringToKeysym(keysymName.c_str()), control ? XK_Control_L : NoSymbol);
+}
+
+Image XSession::Capture(unsigned long window, Point at, Point size) {
+    const Point origin = Origin(window);
+    // From the root window: what the screen shows there now.
+    XImage* shot = XGetImage(m_display, DefaultRootWindow(m_display), origin.x + at.x,
+                             origin.y + at.y, size.x, size.y, AllPlanes, ZPixmap);
+    if (shot == nullptr) {
+        return Image{};
+    }
+    // The test display has 24 bits a pixel, red in the high byte.
+    Image image{size.x, size.y, {}};
+    for (int y = 0; y < size.y; ++y) {
+        for (int x = 0; x < size.x; ++x) {
+            for (const int shift : {16, 8, 0}) {
+                image.rgb.push_back(static_cast<std::uint8_t>(XGetPixel(shot, x, y) >> shift));
+            }
+        }
+    }
+    XDestroyImage(shot);
+    return image;
+}
+
+void XSession::RequestClose(unsigned long window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(m_display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(m_display, window, False, NoEventMask, &event);
+    XSync(m_display, False);
+}
+
+}  // namespace xdriver
+
+namespace testsupport {
+
+namespace {
+
+wxPoint Centre(const wxRect& rect) {
+    return wxPoint{rect.x + rect.width / 2, rect.y + rect.height / 2};
 }
 
 // The top-left corner of the first key: an etched frame (dark outer corner, light inner
 // corner) with its right neighbour's frame beside it and the frame of the next row's first
 // key below, half a key further right. The first such place in reading order is that key,
 // since nothing of the keyboard lies above it.
-bool FindKeyboard(const Image& shot, Point* origin) {
+bool FindKeyboard(const xdriver::Image& shot, wxPoint* origin) {
+    const auto pixel = [&](int x, int y) {
+        const std::uint8_t* p = &shot.rgb[(static_cast<std::size_t>(y) * shot.width + x) * 3];
+        return p[0] << 16 | p[1] << 8 | p[2];
+    };
     const auto frameAt = [&](int x, int y) {
-        return shot.At(x, y) == Rgb{160, 160, 160} && shot.At(x + 1, y + 1) == Rgb{255, 255, 255};
+        return pixel(x, y) == 0xa0a0a0 && pixel(x + 1, y + 1) == 0xffffff;
     };
     for (int y = 30; y + kKeySize + 2 < shot.height; ++y) {
         for (int x = 0; x + kKeySize + 2 < shot.width; ++x) {
             if (frameAt(x, y) && frameAt(x + kKeySize, y) &&
                 frameAt(x + kRowIndent, y + kKeySize)) {
-                *origin = Point{x, y};
+                *origin = wxPoint{x, y};
                 return true;
             }
         }
@@ -66,30 +268,28 @@ bool ProgramWindow::WaitShown(int timeoutMs) {
         timeoutMs);
 }
 
-Point ProgramWindow::ControlCorner(const platform::DialogTemplate& dialog, int id) {
-    const wxRect rect = ControlRect(dialog, id);
-    return Point{rect.x, rect.y};
+wxRect ProgramWindow::ControlRect(const platform::DialogTemplate& dialog, int id) {
+    for (const platform::ControlTemplate& c : dialog.controls) {
+        if (c.id == id) {
+            using platform::DialogUnitsToPixels;
+            return wxRect(DialogUnitsToPixels(c.x), DialogUnitsToPixels(c.y),
+                          DialogUnitsToPixels(c.width), DialogUnitsToPixels(c.height));
+        }
+    }
+    throw std::logic_error("no control " + std::to_string(id) + " in the template");
 }
 
 void ProgramWindow::Click(const platform::DialogTemplate& dialog, int id) {
     m_x.Click(m_window, Centre(ControlRect(dialog, id)));
 }
 
-void ProgramWindow::TypeInto(const platform::DialogTemplate& dialog, int id,
-                             const std::string& text) {
-    m_x.Focus(m_window);
-    Click(dialog, id);
-    Sleep(100);
-    m_x.Type(text);
-}
-
 bool ProgramWindow::WaitSettled(int timeoutMs) {
-    Image last = m_x.CaptureWindow(m_window);
+    xdriver::Image last = m_x.CaptureWindow(m_window);
     int still = 0;
     return xdriver::WaitUntil(
         [&] {
             Sleep(100);
-            Image now = m_x.CaptureWindow(m_window);
+            xdriver::Image now = m_x.CaptureWindow(m_window);
             still = now == last ? still + 1 : 0;
             last = std::move(now);
             return still >= 2;
@@ -97,7 +297,7 @@ bool ProgramWindow::WaitSettled(int timeoutMs) {
         timeoutMs);
 }
 
-bool ProgramWindow::WaitForKeyboard(Point* origin, int timeoutMs) {
+bool ProgramWindow::WaitForKeyboard(wxPoint* origin, int timeoutMs) {
     // The keyboard lies on the password panel, 482 by 215 pixels at the window's origin.
     return xdriver::WaitUntil(
         [&] {
@@ -108,28 +308,24 @@ bool ProgramWindow::WaitForKeyboard(Point* origin, int timeoutMs) {
 }
 
 bool ProgramWindow::TypePassword(const std::string& text) {
-    Point origin;
+    wxPoint origin;
     if (!WaitForKeyboard(&origin, 15000)) {
         return false;
     }
-    const wxRect ok = ControlRect(PasswordTemplate(), ids::kOk);
     for (const char c : text) {
-        bool found = false;
-        for (int row = 0; row < kKeyboardRows && !found; ++row) {
-            for (int cell = 0; cell < kKeyboardCells && !found; ++cell) {
+        wxRect key;
+        for (int row = 0; row < kKeyboardRows; ++row) {
+            for (int cell = 0; cell < kKeyboardCells && key.IsEmpty(); ++cell) {
                 if (KeyAt(row, cell, false) == c) {
-                    const wxRect key = KeyRect(wxPoint(origin.x, origin.y), row, cell);
-                    if (key.Intersects(ok)) {
-                        throw std::logic_error(std::string("the OK button may cover the key ") + c);
-                    }
-                    m_x.Click(m_window, Centre(key));
-                    found = true;
+                    key = KeyRect(origin, row, cell);
                 }
             }
         }
-        if (!found) {
-            throw std::logic_error(std::string("no key on the lower layer for ") + c);
+        // The OK button may lie over the bottom row's keys.
+        if (key.IsEmpty() || key.Intersects(ControlRect(PasswordTemplate(), ids::kOk))) {
+            throw std::logic_error(std::string("no free key on the lower layer for ") + c);
         }
+        m_x.Click(m_window, Centre(key));
     }
     Click(PasswordTemplate(), ids::kOk);
     return true;
@@ -138,51 +334,93 @@ bool ProgramWindow::TypePassword(const std::string& text) {
 unsigned long ProgramWindow::WaitForOtherWindow(int timeoutMs) {
     unsigned long other = 0;
     xdriver::WaitUntil(
-        [&] { return (other = m_x.FindOtherWindow(m_pid, texts::kMainWindowCaption)) != 0; },
+        [&] { return (other = m_x.FindWindow(m_pid, texts::kMainWindowCaption, true)) != 0; },
         timeoutMs);
     return other;
 }
 
-bool ProgramWindow::ReturnUntilGone(unsigned long window, bool focus, int attempts, int waitMs) {
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        if (focus) {
-            m_x.Focus(window);
+bool ProgramWindow::Accept(const std::string& file) {
+    const unsigned long other = WaitForOtherWindow(15000);
+    if (other == 0) {
+        return false;
+    }
+    m_x.Focus(other);
+    Sleep(400);
+    if (!file.empty()) {
+        m_x.Press("l", true);
+        Sleep(300);
+        m_x.Type(file);
+        Sleep(400);
+    }
+    // A completion or a focus not yet set up may take another press; a box gets the focus
+    // again first, the file dialog keeps it in its location line.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (attempt > 0 && file.empty()) {
+            m_x.Focus(other);
             Sleep(150);
         }
         m_x.Press("Return");
-        if (xdriver::WaitUntil([&] { return !m_x.Visible(window); }, waitMs)) {
+        if (xdriver::WaitUntil([&] { return !m_x.Visible(other); }, 2000)) {
             return true;
         }
     }
     return false;
 }
 
-bool ProgramWindow::AcceptBox(int timeoutMs) {
-    const unsigned long box = WaitForOtherWindow(timeoutMs);
-    if (box == 0) {
-        return false;
-    }
-    return ReturnUntilGone(box, true, 5, 1500);
-}
-
-bool ProgramWindow::ChooseFile(const std::string& path, int timeoutMs) {
-    const unsigned long dialog = WaitForOtherWindow(timeoutMs);
-    if (dialog == 0) {
-        return false;
-    }
-    m_x.Focus(dialog);
-    Sleep(400);
-    m_x.Press("l", true);
-    Sleep(300);
-    m_x.Type(path);
-    Sleep(400);
-    return ReturnUntilGone(dialog, false, 4, 2000);
-}
-
 void ProgramWindow::Screenshot(const std::string& name, unsigned long window) {
     std::filesystem::create_directories(FERROCASK_SCREENSHOT_DIR);
     xdriver::SaveImage(m_x.CaptureWindow(window != 0 ? window : m_window),
                        std::string(FERROCASK_SCREENSHOT_DIR) + "/" + name + ".png");
+}
+
+void ProgramFixture::Start(const std::string& config, bool ownNetwork) {
+    ProgramRun::Install(FERROCASK_PROGRAM, vault.Directory());
+    if (!config.empty()) {
+        WriteFile(vault.File("config.txt"), config);
+    }
+    run = std::make_unique<ProgramRun>(vault.Directory(), ownNetwork);
+    window = std::make_unique<ProgramWindow>(x, run->Pid());
+    // A sanitizer build on a busy machine may take its time.
+    ASSERT_TRUE(window->WaitShown(60000)) << "no main window; the program wrote:\n"
+                                          << run->Output();
+}
+
+void ProgramFixture::ExpectSuccessfulEnd(int withinMs) {
+    ASSERT_TRUE(run->WaitForEnd(withinMs)) << "still running";
+    EXPECT_TRUE(WIFEXITED(run->Status()) && WEXITSTATUS(run->Status()) == 0)
+        << "wait status " << run->Status() << "\n"
+        << run->Output();
+}
+
+void ProgramRun::Install(const std::string& executable, const std::string& folder) {
+    const std::filesystem::path target = std::filesystem::path(folder) / "ferrocask";
+    std::filesystem::copy_file(executable, target,
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(target, std::filesystem::perms::owner_all);
+}
+
+ProgramRun::ProgramRun(const std::string& folder, bool ownNetwork) {
+    // In the sanitizer build the program checks for leaks as it ends. fontconfig keeps its
+    // caches for the life of the process, and GTK a few strings of its own (from GLib's
+    // allocator, whose frames the leak checker cannot unwind past): only allocations made
+    // inside those libraries are waived, a leak of the program's own code still fails.
+    const std::string suppressions = m_outputDir.File("leaks.supp");
+    WriteFile(suppressions, "leak:libfontconfig.so\nleak:libglib-2.0.so\n");
+    const char* leakOptions = std::getenv("LSAN_OPTIONS");
+    // Each step execs the next, so the program keeps the shell's process id. No settings
+    // daemon and no accessibility bus run under the test display.
+    m_process = std::make_unique<ChildProcess>(std::vector<std::string>{
+        "sh", "-c",
+        std::string("cd \"$1\" && exec ") + (ownNetwork ? "unshare --net " : "") +
+            "env GSETTINGS_BACKEND=memory NO_AT_BRIDGE=1 LSAN_OPTIONS=\"$2\" ./ferrocask "
+            "</dev/null >\"$3\" 2>&1",
+        "sh", folder,
+        (leakOptions ? leakOptions + std::string(":") : "") + "suppressions=" + suppressions,
+        m_outputDir.File("output.txt")});
+}
+
+bool ProgramRun::WaitForEnd(int timeoutMs) {
+    return xdriver::WaitUntil([this] { return !Running(); }, timeoutMs);
 }
 
 }  // namespace testsupport

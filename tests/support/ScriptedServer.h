@@ -11,39 +11,31 @@
 namespace testsupport {
 
 struct ServerScript {
-    // Sent one after the other, with pauseMs between two packets; the connection is closed
-    // after the last one. Ignored when answer is false.
-    std::vector<std::string> packets;
+    std::vector<std::string> packets;  // sent pauseMs apart; then the server closes
     int pauseMs = 0;
-    // False: the server reads the request and then holds the connection without a word
-    // until it is destroyed.
-    bool answer = true;
+    bool answer = true;  // false: the server holds the connection without a word
 };
 
 class ScriptedServer {
 public:
-    // Listens on a port that the system chooses.
-    explicit ScriptedServer(ServerScript script);
-    // Stops at once, whatever it was doing, and closes every connection.
-    ~ScriptedServer();
+    explicit ScriptedServer(ServerScript script);  // on a port the system chooses
+    ~ScriptedServer();                             // stops at once, whatever it was doing
     ScriptedServer(const ScriptedServer&) = delete;
     ScriptedServer& operator=(const ScriptedServer&) = delete;
 
-    // "127.0.0.1:<port>".
-    std::string Address() const;
-    // What the client sent before the server answered (the request up to its blank line).
+    std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
+    // What the client sent before the server answered, up to its blank line.
     std::string Request() const;
-    // Whether a client connected.
     bool Connected() const { return m_connected; }
 
 private:
     void Serve();
-    bool WaitReadable(int fd, int timeoutMs);
+    bool WaitReadable(int fd, int timeoutMs);  // false on time-out or when stopped
 
     ServerScript m_script;
+    unsigned short m_port = 0;
     int m_listener = -1;
     int m_stopPipe[2] = {-1, -1};
-    unsigned short m_port = 0;
     std::atomic<bool> m_connected{false};
     mutable std::mutex m_lock;
     std::string m_request;

@@ -14,8 +14,7 @@ namespace testsupport {
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");
-    m_path =
-        std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ferrocask-test-XXXXXX";
+    m_path = std::string(base && *base ? base : "/tmp") + "/ferrocask-test-XXXXXX";
     if (::mkdtemp(m_path.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
@@ -37,8 +36,7 @@ ScopedWorkingDirectory::~ScopedWorkingDirectory() {
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!(out << content)) {
+    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << content)) {
         throw std::runtime_error("cannot write " + path);
     }
 }
@@ -57,9 +55,8 @@ bool FileExists(const std::string& path) {
 std::vector<std::string> ListFiles(const std::string& dir, const std::string& prefix) {
     std::vector<std::string> names;
     for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (name.compare(0, prefix.size(), prefix) == 0) {
-            names.push_back(name);
+        if (entry.path().filename().string().rfind(prefix, 0) == 0) {
+            names.push_back(entry.path().filename().string());
         }
     }
     return names;

@@ -14,9 +14,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    // The folder's path, without a trailing slash.
-    const std::string& Path() const { return m_path; }
-    // The path of name inside the folder.
+    const std::string& Path() const { return m_path; }  // without a trailing slash
     std::string File(const std::string& name) const { return m_path + "/" + name; }
 
 private:
