@@ -33,8 +33,7 @@ protected:
 
     // A new master password, typed twice, and a picture chosen in the file dialog.
     void SetMasterPassword(const std::string& master, const std::string& picture) {
-        ASSERT_TRUE(window->TypePassword(master));
-        ASSERT_TRUE(window->TypePassword(master));
+        ASSERT_TRUE(window->TypePassword(master) && window->TypePassword(master));  // and again
         Settle();
         window->Click(PictureChoiceTemplate(), ids::kChoosePictureButton);
         ASSERT_TRUE(window->Accept(vault.File(picture))) << "the file dialog stays";
@@ -52,8 +51,7 @@ protected:
         window->Click(NameTemplate(), ids::kNameEdit);
         x.Type(name);
         window->Click(NameTemplate(), ids::kOk);
-        ASSERT_TRUE(window->TypePassword(password));
-        ASSERT_TRUE(window->TypePassword(password));
+        ASSERT_TRUE(window->TypePassword(password) && window->TypePassword(password));  // and again
         Settle();
     }
 

@@ -68,12 +68,16 @@ TEST_F(UpdateCheckTest, OnlyAnAnswerWithoutTheMarkerShowsTheMessage) {
         {{{}, 0, false}, false},  // or keeps silent; the check gives up after its limit
         {{{kPage + "<flag>ferrocask.exe1.0.2.0</flag>"}}, true},
         {{{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"}}, true},
-        {{{kPage + std::string(4096, 'x') + kMarker}}, true},  // beyond the first 4,096 bytes
+        // Only the first 4,096 bytes count, up to a zero byte; case matters.
+        {{{kPage + std::string(4096 - kPage.size() - kMarker.size(), 'x') + kMarker}}, false},
+        {{{kPage + std::string(4096 - kPage.size() - 10, 'x') + kMarker}}, true},
+        {{{kPage + std::string(1, '\0') + kMarker}}, true},
+        {{{kPage + "<FLAG>ferrocask.exe1.0.1.0</FLAG>"}}, true},
         // One read only: a second packet, well after the first, is never looked at.
         {{{kPage + "<version>", kMarker}, 1500}, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.script.packets.empty() ? "" : c.script.packets[0].substr(0, 70));
+        SCOPED_TRACE(&c - cases);  // the row
         ScriptedServer server(c.script);
         EXPECT_EQ(Check(server.Address(), 700ms), c.message);
         // The one line and the blank line, nothing else.

@@ -19,13 +19,10 @@ public:
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
-
     // The next line of output without its line end; false when none came within timeoutMs
     // or the output ended.
     bool ReadLine(std::string& line, int timeoutMs);
-    // Every complete line left in the output; only after the program ended.
-    std::vector<std::string> RemainingLines();
-
+    std::vector<std::string> RemainingLines();  // every complete line; after the end only
     void Kill(int signal);
     int Wait();      // waits for the end; the wait status
     bool Running();  // reaps the program once it ended
@@ -47,11 +44,9 @@ struct ForkResult {
 // Runs body in a forked child (which exits 0 once body returned) and returns what it
 // returned. Only for bodies that need no other thread of this process.
 ForkResult RunForked(const std::function<std::string()>& body);
-
 // Runs a command found on PATH (no shell); its exit code (-1 when it did not exit normally),
 // its output in *output. What it writes to stderr is dropped.
 int RunCommand(const std::vector<std::string>& argv, std::string* output = nullptr);
-
 // The soft and hard core file size limits of process pid as /proc/<pid>/limits shows them
 // ("0 0" when core files are off); "" when they cannot be read.
 std::string CoreFileLimits(pid_t pid);

@@ -12,7 +12,7 @@ inline int CountProcessThreads() {
     return static_cast<int>(std::distance(begin(tasks), end(tasks)));
 }
 
-// The count to compare against later. A thread is started and joined first: some runtimes
+// The count to compare against later, after a thread was started and joined: some runtimes
 // (the thread sanitizer's) start a helper thread of their own with the first new thread.
 inline int BaselineThreadCount() {
     std::thread([] {}).join();

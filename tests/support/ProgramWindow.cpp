@@ -28,34 +28,21 @@ void Sleep(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-}  // namespace
-
-namespace xdriver {
-
-namespace {
-
-// The property's bytes when it has that type and item size, else "".
-std::string Property(Display* display, Window window, const char* name, Atom type, int format) {
+// The bytes of the window's property of that name when it has that type, else "".
+std::string Property(Display* display, Window window, const char* name, Atom type) {
     Atom actualType = None;
-    int actualFormat = 0;
+    int format = 0;
     unsigned long count = 0, after = 0;
     unsigned char* data = nullptr;
     std::string bytes;
     if (XGetWindowProperty(display, window, XInternAtom(display, name, False), 0, 1024, False, type,
-                           &actualType, &actualFormat, &count, &after, &data) == Success &&
-        data != nullptr) {
-        if (actualType == type && actualFormat == format) {
-            // Items of format 32 are longs in Xlib's memory.
-            bytes.assign(reinterpret_cast<char*>(data), count * (format == 32 ? sizeof(long) : 1));
-        }
+                           &actualType, &format, &count, &after, &data) == Success &&
+        data) {
+        // Items of format 32 are longs in Xlib's memory.
+        bytes.assign(reinterpret_cast<char*>(data), count * (format == 32 ? sizeof(long) : 1));
         XFree(data);
     }
-    return bytes;
-}
-
-// GTK sets it on every top-level window; frames of a window manager have none.
-std::string TitleOf(Display* display, Window window) {
-    return Property(display, window, "_NET_WM_NAME", XInternAtom(display, "UTF8_STRING", False), 8);
+    return actualType == type ? bytes : "";
 }
 
 std::vector<Window> Children(Display* display, Window window) {
@@ -70,6 +57,8 @@ std::vector<Window> Children(Display* display, Window window) {
 }
 
 }  // namespace
+
+namespace xdriver {
 
 bool SaveImage(const Image& image, const std::string& path, const char* type) {
     if (image.width <= 0 || image.height <= 0) {
@@ -106,15 +95,14 @@ XSession::~XSession() {
 }
 
 unsigned long XSession::FindWindow(pid_t pid, const std::string& title, bool other) {
+    const Atom utf8 = XInternAtom(m_display, "UTF8_STRING", False);
     for (const Window child : Children(m_display, DefaultRootWindow(m_display))) {
         // Without a window manager the program's windows are the root's children; with one,
-        // they sit one level down inside its frames.
-        const std::vector<Window> candidates = TitleOf(m_display, child).empty()
-                                                   ? Children(m_display, child)
-                                                   : std::vector<Window>{child};
-        for (const Window window : candidates) {
-            const std::string shown = TitleOf(m_display, window);
-            const std::string owner = Property(m_display, window, "_NET_WM_PID", XA_CARDINAL, 32);
+        // they sit one level down inside its frames, which have no title.
+        const bool frame = Property(m_display, child, "_NET_WM_NAME", utf8).empty();
+        for (const Window window : frame ? Children(m_display, child) : std::vector{child}) {
+            const std::string shown = Property(m_display, window, "_NET_WM_NAME", utf8);
+            const std::string owner = Property(m_display, window, "_NET_WM_PID", XA_CARDINAL);
             if (!shown.empty() && (shown == title) != other && Visible(child) && Visible(window) &&
                 owner.size() == sizeof(long) &&
                 *reinterpret_cast<const long*>(owner.data()) == pid) {
@@ -126,9 +114,8 @@ unsigned long XSession::FindWindow(pid_t pid, const std::string& title, bool oth
 }
 
 bool XSession::Visible(unsigned long window) {
-    XWindowAttributes attributes;
-    return XGetWindowAttributes(m_display, window, &attributes) != 0 &&
-           attributes.map_state == IsViewable;
+    XWindowAttributes a;
+    return XGetWindowAttributes(m_display, window, &a) != 0 && a.map_state == IsViewable;
 }
 
 Point XSession::Size(unsigned long window) {
@@ -169,11 +156,10 @@ void XSession::Stroke(unsigned long keysym, unsigned long modifier) {
     if (code == 0) {
         throw std::runtime_error("no key for keysym " + std::to_string(keysym));
     }
-    const unsigned held = modifier != NoSymbol ? XKeysymToKeycode(m_display, modifier) : 0;
-    const unsigned keys[] = {held, code, code, held};
-    for (int i = 0; i < 4; ++i) {
-        if (keys[i] != 0) {
-            XTestFakeKeyEvent(m_display, keys[i], i < 2, CurrentTime);
+    const unsigned keys[] = {modifier ? XKeysymToKeycode(m_display, modifier) : 0u, code, code};
+    for (int i = 0; i < 4; ++i) {  // modifier down, key down, key up, modifier up
+        if (keys[i % 3] != 0) {
+            XTestFakeKeyEvent(m_display, keys[i % 3], i < 2, CurrentTime);
         }
     }
     XSync(m_display, False);
@@ -198,19 +184,15 @@ Image XSession::Capture(unsigned long window, Point at, Point size) {
     // From the root window: what the screen shows there now.
     XImage* shot = XGetImage(m_display, DefaultRootWindow(m_display), origin.x + at.x,
                              origin.y + at.y, size.x, size.y, AllPlanes, ZPixmap);
-    if (shot == nullptr) {
-        return Image{};
-    }
+    Image image{shot ? size.x : 0, shot ? size.y : 0, {}};
     // The test display has 24 bits a pixel, red in the high byte.
-    Image image{size.x, size.y, {}};
-    for (int y = 0; y < size.y; ++y) {
-        for (int x = 0; x < size.x; ++x) {
-            for (const int shift : {16, 8, 0}) {
-                image.rgb.push_back(static_cast<std::uint8_t>(XGetPixel(shot, x, y) >> shift));
-            }
-        }
+    for (int i = 0; i < image.width * image.height * 3; ++i) {
+        const unsigned long pixel = XGetPixel(shot, i / 3 % size.x, i / 3 / size.x);
+        image.rgb.push_back(static_cast<std::uint8_t>(pixel >> (16 - i % 3 * 8)));
     }
-    XDestroyImage(shot);
+    if (shot) {
+        XDestroyImage(shot);
+    }
     return image;
 }
 
@@ -221,7 +203,6 @@ void XSession::RequestClose(unsigned long window) {
     event.xclient.message_type = XInternAtom(m_display, "WM_PROTOCOLS", False);
     event.xclient.format = 32;
     event.xclient.data.l[0] = static_cast<long>(XInternAtom(m_display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
     XSendEvent(m_display, window, False, NoEventMask, &event);
     XSync(m_display, False);
 }
@@ -262,10 +243,12 @@ bool FindKeyboard(const xdriver::Image& shot, wxPoint* origin) {
 
 }  // namespace
 
-bool ProgramWindow::WaitShown(int timeoutMs) {
-    return xdriver::WaitUntil(
-        [&] { return (m_window = m_x.FindWindow(m_pid, texts::kMainWindowCaption)) != 0; },
+unsigned long ProgramWindow::WaitForWindow(bool other, int timeoutMs) {
+    unsigned long found = 0;
+    xdriver::WaitUntil(
+        [&] { return (found = m_x.FindWindow(m_pid, texts::kMainWindowCaption, other)) != 0; },
         timeoutMs);
+    return found;
 }
 
 wxRect ProgramWindow::ControlRect(const platform::DialogTemplate& dialog, int id) {
@@ -331,16 +314,8 @@ bool ProgramWindow::TypePassword(const std::string& text) {
     return true;
 }
 
-unsigned long ProgramWindow::WaitForOtherWindow(int timeoutMs) {
-    unsigned long other = 0;
-    xdriver::WaitUntil(
-        [&] { return (other = m_x.FindWindow(m_pid, texts::kMainWindowCaption, true)) != 0; },
-        timeoutMs);
-    return other;
-}
-
 bool ProgramWindow::Accept(const std::string& file) {
-    const unsigned long other = WaitForOtherWindow(15000);
+    const unsigned long other = WaitForWindow(true, 15000);
     if (other == 0) {
         return false;
     }
@@ -393,10 +368,9 @@ void ProgramFixture::ExpectSuccessfulEnd(int withinMs) {
 }
 
 void ProgramRun::Install(const std::string& executable, const std::string& folder) {
-    const std::filesystem::path target = std::filesystem::path(folder) / "ferrocask";
-    std::filesystem::copy_file(executable, target,
-                               std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(target, std::filesystem::perms::owner_all);
+    if (RunCommand({"install", "-m", "700", executable, folder + "/ferrocask"}) != 0) {
+        throw std::runtime_error("cannot install " + executable + " in " + folder);
+    }
 }
 
 ProgramRun::ProgramRun(const std::string& folder, bool ownNetwork) {

@@ -75,7 +75,8 @@ class ProgramWindow {
 public:
     ProgramWindow(xdriver::XSession& x, pid_t pid) : m_x(x), m_pid(pid) {}
 
-    bool WaitShown(int timeoutMs);  // false when the main window did not come
+    // False when the main window did not come.
+    bool WaitShown(int timeoutMs) { return (m_window = WaitForWindow(false, timeoutMs)) != 0; }
     unsigned long Id() const { return m_window; }
     // Where a control of a panel template (the panels lie at the window's origin) or of the
     // main window's own template lies in the window, in pixels.
@@ -89,7 +90,7 @@ public:
     // presses the password panel's OK button; false when no keyboard showed.
     bool TypePassword(const std::string& text);
     // Waits for another window of the program (a message box, a file dialog); its id, or 0.
-    unsigned long WaitForOtherWindow(int timeoutMs);
+    unsigned long WaitForOtherWindow(int timeoutMs) { return WaitForWindow(true, timeoutMs); }
     // Answers the other window that comes up with Return (a file dialog after the file's
     // path in its location line, if one is given); false when none came or it stayed.
     bool Accept(const std::string& file = "");
@@ -98,6 +99,8 @@ public:
     void Screenshot(const std::string& name, unsigned long window = 0);
 
 private:
+    unsigned long WaitForWindow(bool other, int timeoutMs);
+
     xdriver::XSession& m_x;
     pid_t m_pid;
     unsigned long m_window = 0;
