@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "resources/DialogTemplates.h"
+#include "support/LoopbackServer.h"
 #include "support/ProgramWindow.h"
-#include "support/ScriptedServer.h"
 
 using testsupport::FileExists;
 using testsupport::ListFiles;
@@ -36,7 +36,7 @@ TEST_F(ProgramTest, StartsWithoutConfigurationMakesItsFilesAndEndsWhenClosed) {
 TEST_F(ProgramTest, EndsAtOnceWhenClosedWithTheVaultOpenWhileTheUpdateServerKeepsSilent) {
     vault.Create("qwe12345", 4, {{"mail", "pw-mail"}});
     vault.CloseFiles();
-    testsupport::ScriptedServer silent({{}, 0, false});
+    testsupport::LoopbackServer silent;
     Start("/config/update/server " + silent.Address() + "\n");
     ASSERT_TRUE(window->TypePassword("qwe12345"));
     Settle();
@@ -45,7 +45,7 @@ TEST_F(ProgramTest, EndsAtOnceWhenClosedWithTheVaultOpenWhileTheUpdateServerKeep
     xdriver::Point keyboard;
     EXPECT_FALSE(window->WaitForKeyboard(&keyboard, 300)) << "the list is not shown";
     // The check waits for an answer that does not come (for up to 16 seconds).
-    ASSERT_TRUE(WaitUntil([&] { return silent.Request().find("GET /software/") == 0; }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return silent.Request(100).find("GET /software/") == 0; }, 15000));
     const auto closed = std::chrono::steady_clock::now();
     x.RequestClose(window->Id());
     ExpectSuccessfulEnd(8000);

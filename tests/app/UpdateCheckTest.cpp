@@ -9,9 +9,9 @@
 #include "framework/DeviceManager.h"
 #include "framework/NetDevice.h"
 #include "support/GuiTest.h"
-#include "support/ScriptedServer.h"
+#include "support/LoopbackServer.h"
 
-using testsupport::ScriptedServer;
+using testsupport::LoopbackServer;
 using namespace std::chrono_literals;
 
 namespace {
@@ -27,17 +27,19 @@ protected:
     }
     void TearDown() override { Ombrix::DeviceManager::DestroyInstance(); }
 
-    // Runs one whole check against server on a thread of its own, with no delay, turning the
-    // event loop meanwhile so that a handed-over box comes up. Whether it handed one over.
-    bool Check(const std::string& server, std::chrono::milliseconds limit = 5000ms) {
+    // Runs one whole check against server on a thread of its own, with no delay, while this
+    // thread plays the server with serve; then turns the event loop so that a handed-over
+    // box comes up. Whether the check handed one over.
+    bool Check(
+        const std::string& server, const std::function<void()>& serve = [] {}) {
         std::atomic<bool> done{false};
         bool handedOver = false;
         std::thread check([&] {
-            handedOver = RunUpdateCheck({server, 0ms, limit, "https://download.test/new/"});
+            handedOver = RunUpdateCheck({server, 0ms, 700ms, "https://download.test/new/"});
             done = true;
         });
-        EXPECT_TRUE(guitest::PumpUntil([&] { return done.load(); },
-                                       static_cast<int>(limit.count()) * 2 + 10000));
+        serve();
+        EXPECT_TRUE(guitest::PumpUntil([&] { return done.load(); }, 10000));
         check.join();
         guitest::PumpUntil([&] { return !boxes.Shown().empty(); }, handedOver ? 3000 : 200);
         return handedOver;
@@ -58,30 +60,40 @@ TEST(UpdateSettingsTest, ConfigurationPointsTheCheckElsewhereOrSwitchesItOff) {
 
 TEST_F(UpdateCheckTest, OnlyAnAnswerWithoutTheMarkerShowsTheMessage) {
     const struct {
-        testsupport::ServerScript script;
+        std::vector<std::string> packets;  // sent 1.5 seconds apart
+        bool silent;                       // the connection is held open
         bool message;
     } cases[] = {
-        {{{kPage + "<version>1.0.1.0</version>" + kMarker}}, false},
+        {{kPage + "<version>1.0.1.0</version>" + kMarker}, false, false},
         // A reply whose first byte is zero counts as empty.
-        {{{std::string(1, '\0') + "HTTP/1.1 200 OK\r\n\r\nnew version"}}, false},
-        {{{}}, false},            // the server closes without a word
-        {{{}, 0, false}, false},  // or keeps silent; the check gives up after its limit
-        {{{kPage + "<flag>ferrocask.exe1.0.2.0</flag>"}}, true},
-        {{{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"}}, true},
+        {{std::string(1, '\0') + "HTTP/1.1 200 OK\r\n\r\nnew version"}, false, false},
+        {{}, false, false},  // the server closes without a word
+        {{}, true, false},   // or keeps silent; the check gives up after its limit
+        {{kPage + "<flag>ferrocask.exe1.0.2.0</flag>"}, false, true},
+        {{"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"}, false, true},
         // Only the first 4,096 bytes count, up to a zero byte; case matters.
-        {{{kPage + std::string(4096 - kPage.size() - kMarker.size(), 'x') + kMarker}}, false},
-        {{{kPage + std::string(4096 - kPage.size() - 10, 'x') + kMarker}}, true},
-        {{{kPage + std::string(1, '\0') + kMarker}}, true},
-        {{{kPage + "<FLAG>ferrocask.exe1.0.1.0</FLAG>"}}, true},
+        {{kPage + std::string(4096 - kPage.size() - kMarker.size(), 'x') + kMarker}, false, false},
+        {{kPage + std::string(4096 - kPage.size() - 10, 'x') + kMarker}, false, true},
+        {{kPage + std::string(1, '\0') + kMarker}, false, true},
+        {{kPage + "<FLAG>ferrocask.exe1.0.1.0</FLAG>"}, false, true},
         // One read only: a second packet, well after the first, is never looked at.
-        {{{kPage + "<version>", kMarker}, 1500}, true},
+        {{kPage + "<version>", kMarker}, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);  // the row
-        ScriptedServer server(c.script);
-        EXPECT_EQ(Check(server.Address(), 700ms), c.message);
-        // The one line and the blank line, nothing else.
-        EXPECT_EQ(server.Request(), "GET /software/update.xml HTTP/1.1\r\n\r\n");
+        LoopbackServer server;
+        const auto serve = [&] {
+            // The one line and the blank line, nothing else.
+            EXPECT_EQ(server.Request(5000), "GET /software/update.xml HTTP/1.1\r\n\r\n");
+            for (std::size_t i = 0; i < c.packets.size(); ++i) {
+                std::this_thread::sleep_for(i > 0 ? 1500ms : 0ms);
+                server.Send(c.packets[i]);
+            }
+            if (!c.silent) {
+                server.Close();
+            }
+        };
+        EXPECT_EQ(Check(server.Address(), serve), c.message);
         ASSERT_EQ(boxes.Shown().size(), c.message ? 1u : 0u);
         if (c.message) {
             const platform::MessageBoxRequest& box = boxes.Shown()[0];
@@ -94,15 +106,14 @@ TEST_F(UpdateCheckTest, OnlyAnAnswerWithoutTheMarkerShowsTheMessage) {
             boxes.Clear();
         }
     }
-    // Nobody listens.
-    EXPECT_FALSE(Check("127.0.0.1:" + std::to_string(testsupport::UnusedPort())));
+    EXPECT_FALSE(Check(testsupport::UnusedAddress()));  // nobody listens
     EXPECT_TRUE(boxes.Shown().empty());
 }
 
 TEST_F(UpdateCheckTest, NothingIsHandedOverOnceTheProgramShutsDown) {
     // Once the framework stops, the check asks nobody: its registry is gone.
     Ombrix::g_running = false;
-    ScriptedServer server({{kPage + "new"}});
+    LoopbackServer server;
     EXPECT_FALSE(Check(server.Address()));
     Ombrix::g_running = true;
     EXPECT_FALSE(server.Connected());

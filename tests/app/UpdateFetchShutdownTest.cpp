@@ -10,7 +10,7 @@
 
 #include "app/UpdateFetch.h"
 #include "framework/AppFramework.h"
-#include "support/ScriptedServer.h"
+#include "support/LoopbackServer.h"
 #include "support/TempDir.h"
 
 TEST(UpdateFetchShutdownTest, TheFrameworkMayStopAtAnyMomentOfTheCheck) {
@@ -25,7 +25,7 @@ TEST(UpdateFetchShutdownTest, TheFrameworkMayStopAtAnyMomentOfTheCheck) {
     }
     for (const int us : moments) {
         SCOPED_TRACE(us);
-        testsupport::ScriptedServer server({{}, 0, false});  // takes the request, says nothing
+        testsupport::LoopbackServer server;  // nobody answers
         ASSERT_EQ(framework.Init(), 0);
         std::string reply = "untouched";
         std::thread check(

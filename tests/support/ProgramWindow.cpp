@@ -45,17 +45,6 @@ std::string Property(Display* display, Window window, const char* name, Atom typ
     return actualType == type ? bytes : "";
 }
 
-std::vector<Window> Children(Display* display, Window window) {
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    std::vector<Window> list;
-    if (XQueryTree(display, window, &root, &parent, &children, &count) != 0 && children) {
-        list.assign(children, children + count);
-        XFree(children);
-    }
-    return list;
-}
-
 }  // namespace
 
 namespace xdriver {
@@ -94,23 +83,22 @@ XSession::~XSession() {
     XCloseDisplay(m_display);
 }
 
+// The test display has no window manager: the programs' windows are the root's children.
 unsigned long XSession::FindWindow(pid_t pid, const std::string& title, bool other) {
+    Window root = 0, parent = 0, *children = nullptr, found = 0;
+    unsigned count = 0;
+    XQueryTree(m_display, DefaultRootWindow(m_display), &root, &parent, &children, &count);
     const Atom utf8 = XInternAtom(m_display, "UTF8_STRING", False);
-    for (const Window child : Children(m_display, DefaultRootWindow(m_display))) {
-        // Without a window manager the program's windows are the root's children; with one,
-        // they sit one level down inside its frames, which have no title.
-        const bool frame = Property(m_display, child, "_NET_WM_NAME", utf8).empty();
-        for (const Window window : frame ? Children(m_display, child) : std::vector{child}) {
-            const std::string shown = Property(m_display, window, "_NET_WM_NAME", utf8);
-            const std::string owner = Property(m_display, window, "_NET_WM_PID", XA_CARDINAL);
-            if (!shown.empty() && (shown == title) != other && Visible(child) && Visible(window) &&
-                owner.size() == sizeof(long) &&
-                *reinterpret_cast<const long*>(owner.data()) == pid) {
-                return window;
-            }
+    for (unsigned i = 0; i < count && found == 0; ++i) {
+        const std::string shown = Property(m_display, children[i], "_NET_WM_NAME", utf8);
+        const std::string owner = Property(m_display, children[i], "_NET_WM_PID", XA_CARDINAL);
+        if (!shown.empty() && (shown == title) != other && Visible(children[i]) &&
+            owner.size() == sizeof(long) && *reinterpret_cast<const long*>(owner.data()) == pid) {
+            found = children[i];
         }
     }
-    return 0;
+    XFree(children);
+    return found;
 }
 
 bool XSession::Visible(unsigned long window) {
@@ -152,14 +140,11 @@ void XSession::Focus(unsigned long window) {
 
 // Presses and releases the key of keysym, with the key of modifier held if one is given.
 void XSession::Stroke(unsigned long keysym, unsigned long modifier) {
-    const unsigned code = keysym == NoSymbol ? 0 : XKeysymToKeycode(m_display, keysym);
-    if (code == 0) {
-        throw std::runtime_error("no key for keysym " + std::to_string(keysym));
-    }
-    const unsigned keys[] = {modifier ? XKeysymToKeycode(m_display, modifier) : 0u, code, code};
+    const unsigned keys[] = {modifier ? XKeysymToKeycode(m_display, modifier) : 0u,
+                             XKeysymToKeycode(m_display, keysym)};
     for (int i = 0; i < 4; ++i) {  // modifier down, key down, key up, modifier up
-        if (keys[i % 3] != 0) {
-            XTestFakeKeyEvent(m_display, keys[i % 3], i < 2, CurrentTime);
+        if (keys[i == 1 || i == 2] != 0) {
+            XTestFakeKeyEvent(m_display, keys[i == 1 || i == 2], i < 2, CurrentTime);
         }
     }
     XSync(m_display, False);
@@ -222,12 +207,11 @@ wxPoint Centre(const wxRect& rect) {
 // key below, half a key further right. The first such place in reading order is that key,
 // since nothing of the keyboard lies above it.
 bool FindKeyboard(const xdriver::Image& shot, wxPoint* origin) {
-    const auto pixel = [&](int x, int y) {
-        const std::uint8_t* p = &shot.rgb[(static_cast<std::size_t>(y) * shot.width + x) * 3];
-        return p[0] << 16 | p[1] << 8 | p[2];
-    };
     const auto frameAt = [&](int x, int y) {
-        return pixel(x, y) == 0xa0a0a0 && pixel(x + 1, y + 1) == 0xffffff;
+        const std::uint8_t* p = &shot.rgb[(static_cast<std::size_t>(y) * shot.width + x) * 3];
+        const std::uint8_t* q = p + (shot.width + 1) * 3;  // a pixel down and to the right
+        return p[0] == 160 && p[1] == 160 && p[2] == 160 && q[0] == 255 && q[1] == 255 &&
+               q[2] == 255;
     };
     for (int y = 30; y + kKeySize + 2 < shot.height; ++y) {
         for (int x = 0; x + kKeySize + 2 < shot.width; ++x) {
@@ -315,24 +299,19 @@ bool ProgramWindow::TypePassword(const std::string& text) {
 }
 
 bool ProgramWindow::Accept(const std::string& file) {
-    const unsigned long other = WaitForWindow(true, 15000);
-    if (other == 0) {
-        return false;
-    }
-    m_x.Focus(other);
-    Sleep(400);
-    if (!file.empty()) {
-        m_x.Press("l", true);
-        Sleep(300);
-        m_x.Type(file);
-        Sleep(400);
-    }
-    // A completion or a focus not yet set up may take another press; a box gets the focus
-    // again first, the file dialog keeps it in its location line.
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        if (attempt > 0 && file.empty()) {
+    const unsigned long other = WaitForOtherWindow(15000);
+    for (int attempt = 0; other != 0 && attempt < 5; ++attempt) {
+        // Typed once into the file dialog's location line, where the focus then stays; a box
+        // gets the focus again: a completion or a focus not yet set up may take a press.
+        if (attempt == 0 || file.empty()) {
             m_x.Focus(other);
-            Sleep(150);
+            Sleep(300);
+        }
+        if (attempt == 0 && !file.empty()) {
+            m_x.Press("l", true);
+            Sleep(300);
+            m_x.Type(file);
+            Sleep(400);
         }
         m_x.Press("Return");
         if (xdriver::WaitUntil([&] { return !m_x.Visible(other); }, 2000)) {
@@ -374,15 +353,13 @@ void ProgramRun::Install(const std::string& executable, const std::string& folde
 }
 
 ProgramRun::ProgramRun(const std::string& folder, bool ownNetwork) {
-    // In the sanitizer build the program checks for leaks as it ends. fontconfig keeps its
-    // caches for the life of the process, and GTK a few strings of its own (from GLib's
-    // allocator, whose frames the leak checker cannot unwind past): only allocations made
-    // inside those libraries are waived, a leak of the program's own code still fails.
+    // The sanitizer build checks for leaks at the end. Only what fontconfig's caches and GLib's
+    // allocator (for GTK) keep for the life of the process is waived, not the program's own.
     const std::string suppressions = m_outputDir.File("leaks.supp");
     WriteFile(suppressions, "leak:libfontconfig.so\nleak:libglib-2.0.so\n");
     const char* leakOptions = std::getenv("LSAN_OPTIONS");
-    // Each step execs the next, so the program keeps the shell's process id. No settings
-    // daemon and no accessibility bus run under the test display.
+    // Each step execs the next: the program keeps the shell's process id. No settings daemon
+    // and no accessibility bus run under the test display.
     m_process = std::make_unique<ChildProcess>(std::vector<std::string>{
         "sh", "-c",
         std::string("cd \"$1\" && exec ") + (ownNetwork ? "unshare --net " : "") +
