@@ -6,7 +6,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,19 +24,14 @@ extern char** environ;
 
 namespace testsupport {
 
-// Helpers of the functions below.
 namespace detail {
-
-inline void MakePipe(int ends[2]) {
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe failed");
-    }
-}
 
 // Spawns argv with its standard output on a new pipe, whose read end goes to *output.
 inline pid_t Spawn(std::vector<std::string> argv, const std::string& stderrFile, int* output) {
     int ends[2];
-    MakePipe(ends);
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
@@ -58,7 +52,6 @@ inline pid_t Spawn(std::vector<std::string> argv, const std::string& stderrFile,
     }
     return pid;
 }
-
 // Appends what one read brings; false at the end of the output or on an error.
 inline bool ReadSome(int fd, std::string& text) {
     char buffer[4096];
@@ -68,7 +61,6 @@ inline bool ReadSome(int fd, std::string& text) {
     text.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
     return got > 0;
 }
-
 // Reads fd to its end and closes it.
 inline std::string ReadAll(int fd) {
     std::string text;
@@ -77,7 +69,6 @@ inline std::string ReadAll(int fd) {
     ::close(fd);
     return text;
 }
-
 inline int WaitFor(pid_t pid, int options = 0) {
     int status = 0;
     pid_t got;
@@ -85,7 +76,6 @@ inline int WaitFor(pid_t pid, int options = 0) {
     }
     return got == pid ? status : -1;
 }
-
 inline bool TakeLine(std::string& pending, std::string& line) {
     const std::size_t end = pending.find('\n');
     if (end == std::string::npos) {
@@ -98,8 +88,7 @@ inline bool TakeLine(std::string& pending, std::string& line) {
 
 }  // namespace detail
 
-// A running program whose standard output the test reads line by line; killed (SIGKILL)
-// and reaped at the end if it still runs.
+// A running program whose output the test reads by lines; killed (SIGKILL) at the end.
 class ChildProcess {
 public:
     // Starts argv[0] with the arguments that follow, stderr into stderrFile if one is given.
@@ -115,8 +104,7 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // The next line of output without its line end; false when none came within timeoutMs
-    // or the output ended.
+    // The next line of output without its line end; false when none came in time.
     bool ReadLine(std::string& line, int timeoutMs) {
         using namespace std::chrono;
         const auto deadline = steady_clock::now() + milliseconds(timeoutMs);
@@ -175,15 +163,14 @@ struct ForkResult {
     std::string report;  // the text the function returned
 };
 
-// Runs body in a forked child (which exits 0 once body returned) and returns what it
-// returned. Only for bodies that need no other thread of this process.
+// Runs body in a forked child (exit 0 once it returned) for what it returns; for bodies that
+// need no other thread of this process.
 inline ForkResult RunForked(const std::function<std::string()>& body) {
     int ends[2];
-    detail::MakePipe(ends);
     std::fflush(nullptr);  // else both processes would write what is still buffered
-    const pid_t pid = ::fork();
+    const pid_t pid = ::pipe2(ends, O_CLOEXEC) == 0 ? ::fork() : -1;
     if (pid < 0) {
-        throw std::runtime_error("fork failed");
+        throw std::runtime_error("pipe or fork failed");
     }
     if (pid == 0) {
         const std::string report = body();
@@ -200,22 +187,17 @@ inline ForkResult RunForked(const std::function<std::string()>& body) {
     result.status = detail::WaitFor(pid);
     return result;
 }
-
 // Runs a command found on PATH (no shell); its exit code (-1 when it did not exit normally),
 // its output in *output. What it writes to stderr is dropped.
 inline int RunCommand(const std::vector<std::string>& argv, std::string* output = nullptr) {
-    int out = -1;
+    int out;
     const pid_t pid = detail::Spawn(argv, "/dev/null", &out);
-    const std::string text = detail::ReadAll(out);
+    std::string ignored;
+    (output != nullptr ? *output : ignored) = detail::ReadAll(out);
     const int status = detail::WaitFor(pid);
-    if (output != nullptr) {
-        *output = text;
-    }
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-// The soft and hard core file size limits of process pid as /proc/<pid>/limits shows them
-// ("0 0" when core files are off); "" when they cannot be read.
+// The soft and hard core file size limits of process pid ("0 0": off; "": unreadable).
 inline std::string CoreFileLimits(pid_t pid) {
     std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
     for (std::string word, soft, hard; limits >> word;) {

@@ -34,8 +34,7 @@ public:
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     std::string Address() const { return "127.0.0.1:" + std::to_string(m_port); }
-    // Takes the client's connection and reads its request up to the blank line, waiting up
-    // to timeoutMs for each; what came so far.
+    // Takes the connection and reads the request to its blank line, each within timeoutMs.
     const std::string& Request(int timeoutMs) {
         pollfd ready{m_listener, POLLIN, 0};
         if (m_connection < 0 && ::poll(&ready, 1, timeoutMs) > 0) {

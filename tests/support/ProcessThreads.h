@@ -12,8 +12,7 @@ inline int CountProcessThreads() {
     return static_cast<int>(std::distance(begin(tasks), end(tasks)));
 }
 
-// The count to compare against later, after a thread was started and joined: some runtimes
-// (the thread sanitizer's) start a helper thread of their own with the first new thread.
+// The count after a first thread, with which some runtimes (TSan's) start one of their own.
 inline int BaselineThreadCount() {
     std::thread([] {}).join();
     return CountProcessThreads();

@@ -1,12 +1,9 @@
-// The real program driven from outside, as a user drives it. xdriver finds the windows of
-// another process on the X server of DISPLAY, clicks and types through XTest, reads the
-// screen and asks windows to close. ProgramWindow is the program's main window: it locates
-// the controls from the dialog templates, types on the soft keyboard, answers the other
-// windows the program opens and takes screenshots. ProgramFixture starts the program.
+// The real program started and driven from outside as a user drives it: through the X
+// server of DISPLAY (xdriver: clicks and keys by XTest, screen captures, close requests) and
+// the program's dialog templates (ProgramWindow).
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 #include <wx/gdicmn.h>
 
 #include <cstdint>
@@ -16,14 +13,13 @@
 #include <vector>
 
 #include "platform/DialogTemplate.h"
-#include "support/ProgramRun.h"
+#include "support/ChildProcess.h"
+#include "support/TempDir.h"
 #include "support/TestVault.h"
 
 struct _XDisplay;
 
 namespace xdriver {
-
-using Point = wxPoint;
 
 // A piece of the screen, three bytes a pixel.
 struct Image {
@@ -44,24 +40,23 @@ public:
     XSession(const XSession&) = delete;
     XSession& operator=(const XSession&) = delete;
 
-    // A viewable top-level window of process pid with that title (with another title if
-    // other is set), or 0.
+    // A viewable top-level window of process pid with that title (or another one), or 0.
     unsigned long FindWindow(pid_t pid, const std::string& title, bool other = false);
     bool Visible(unsigned long window);
-    Point Size(unsigned long window);
-    void Click(unsigned long window, Point at);  // a left click
-    void Focus(unsigned long window);            // raises it and gives it the keyboard
-    void Type(const std::string& text);          // characters of the US keyboard layout
+    wxPoint Size(unsigned long window);
+    void Click(unsigned long window, wxPoint at);  // a left click
+    void Focus(unsigned long window);              // raises it and gives it the keyboard
+    void Type(const std::string& text);            // characters of the US keyboard layout
     // Presses a key named by its keysym name ("Return", "Down", "l"), with Control if asked.
     void Press(const std::string& keysymName, bool control = false);
     // What the screen shows of the window (whatever lies over it), from at, size by size.
-    Image Capture(unsigned long window, Point at, Point size);
+    Image Capture(unsigned long window, wxPoint at, wxPoint size);
     Image CaptureWindow(unsigned long window) { return Capture(window, {0, 0}, Size(window)); }
     // Asks the window to close, as a window manager's close button does (WM_DELETE_WINDOW).
     void RequestClose(unsigned long window);
 
 private:
-    Point Origin(unsigned long window);
+    wxPoint Origin(unsigned long window);
     void Stroke(unsigned long keysym, unsigned long modifier);
 
     ::_XDisplay* m_display = nullptr;
@@ -71,31 +66,45 @@ private:
 
 namespace testsupport {
 
+// The program copied into a folder of its own and started there, without input or arguments.
+class ProgramRun : public ChildProcess {
+public:
+    // Copies the executable into folder under the name "ferrocask".
+    static void Install(const std::string& executable, const std::string& folder);
+    // Starts folder/ferrocask in folder; with ownNetwork in a network of its own with
+    // nothing in it, where whatever it tries to reach fails at once. Killed at the end.
+    explicit ProgramRun(const std::string& folder, bool ownNetwork = false);
+    bool WaitForEnd(int timeoutMs);  // whether it ended within the time
+    int Status() { return Wait(); }  // its wait status, once it ended
+    // What it wrote to stdout and stderr, kept in the folder.
+    std::string Output() const {
+        return ReadFile(m_folder + "/output-" + std::to_string(Pid()) + ".txt");
+    }
+
+private:
+    std::string m_folder;
+};
+
 class ProgramWindow {
 public:
     ProgramWindow(xdriver::XSession& x, pid_t pid) : m_x(x), m_pid(pid) {}
 
-    // False when the main window did not come.
     bool WaitShown(int timeoutMs) { return (m_window = WaitForWindow(false, timeoutMs)) != 0; }
     unsigned long Id() const { return m_window; }
-    // Where a control of a panel template (the panels lie at the window's origin) or of the
-    // main window's own template lies in the window, in pixels.
+    // Where a control of a template lies in the window (the panels lie at its origin).
     static wxRect ControlRect(const platform::DialogTemplate& dialog, int id);
     void Click(const platform::DialogTemplate& dialog, int id);  // at the control's centre
     // Waits until the window's content stays the same for a while.
     bool WaitSettled(int timeoutMs);
     // Waits until the soft keyboard is drawn and still; its top-left corner in *origin.
-    bool WaitForKeyboard(xdriver::Point* origin, int timeoutMs);
-    // Types text (characters of the keyboard's lower layer) on the soft keyboard, then
-    // presses the password panel's OK button; false when no keyboard showed.
+    bool WaitForKeyboard(wxPoint* origin, int timeoutMs);
+    // Types text (its lower layer) on the soft keyboard, then OK; false without a keyboard.
     bool TypePassword(const std::string& text);
     // Waits for another window of the program (a message box, a file dialog); its id, or 0.
     unsigned long WaitForOtherWindow(int timeoutMs) { return WaitForWindow(true, timeoutMs); }
-    // Answers the other window that comes up with Return (a file dialog after the file's
-    // path in its location line, if one is given); false when none came or it stayed.
+    // Answers the next other window (a file dialog with file) with Return; false if it stays.
     bool Accept(const std::string& file = "");
-    // Saves what the screen shows of the main window (or another window of the program)
-    // into the build tree's screenshot folder.
+    // Saves the main (or another) window as the screen shows it in the screenshot folder.
     void Screenshot(const std::string& name, unsigned long window = 0);
 
 private:

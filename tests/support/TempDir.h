@@ -1,8 +1,6 @@
 // Scratch folders for tests: every file a test writes goes into one of these.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -59,18 +57,15 @@ inline void WriteFile(const std::string& path, const std::string& content) {
         throw std::runtime_error("cannot write " + path);
     }
 }
-
 inline std::string ReadFile(const std::string& path) {
     std::ostringstream content;
     content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
-
 inline bool FileExists(const std::string& path) {
     std::error_code ignored;
     return std::filesystem::exists(path, ignored);
 }
-
 // Names of the entries of dir (not "." or "..") whose names start with prefix.
 inline std::vector<std::string> ListFiles(const std::string& dir, const std::string& prefix = "") {
     std::vector<std::string> names;
