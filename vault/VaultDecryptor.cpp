@@ -116,7 +116,10 @@ __attribute__((target("aes,sse4.1"))) void DecryptBlocks(const __m128i* keys,
 
 }  // namespace
 
+// The key too lives here while the round keys are made: one locked block for both, so that
+// a decryptor locks and unlocks memory once.
 struct VaultDecryptor::Schedule {
+    VaultKey key;
     __m128i roundKeys[kRounds + 1];
     CryptoPP::Rijndael::Decryption fallback;  // keyed only without AES instructions
 
@@ -128,13 +131,14 @@ VaultDecryptor::VaultDecryptor(std::string_view masterPassword)
 
 VaultDecryptor::VaultDecryptor(std::string_view masterPassword, unsigned char keyOffset)
     : m_processor(HasAesInstructions()) {
-    Ombrix::LockedBox<VaultKey> key;
-    DeriveVaultKeyInto(masterPassword, *key, keyOffset);  // throws for a short password
+    VaultKey& key = m_schedule->key;
+    DeriveVaultKeyInto(masterPassword, key, keyOffset);  // throws for a short password
     if (m_processor) {
-        ExpandDecryptionKeys(key->data(), m_schedule->roundKeys);
+        ExpandDecryptionKeys(key.data(), m_schedule->roundKeys);
     } else {
-        m_schedule->fallback.SetKey(key->data(), key->size());
+        m_schedule->fallback.SetKey(key.data(), key.size());
     }
+    Ombrix::SecureWipe(key.data(), key.size());
 }
 
 VaultDecryptor::~VaultDecryptor() = default;
