@@ -115,6 +115,12 @@ private:
     // when they are accepted. Both typings are forgotten either way.
     const char* MasterPasswordBreach();
     const char* EntryPasswordBreach();
+    // Takes the entered text as the confirmation of the first typing. When rule rejects the
+    // two, says why and asks again for a first typing with retryPrompt; true when accepted.
+    bool ConfirmTyping(const char* (VaultDialogue::*rule)(), const char* retryPrompt);
+    // After a change of the list: the list as stored, and the message when the change could
+    // not be written.
+    void ShowListAfterChange(bool saved);
     // Keeps the entered text as the first typing and asks for the confirmation.
     void KeepFirstTyping(const char* confirmPrompt);
     void DeleteSelected();

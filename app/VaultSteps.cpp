@@ -53,11 +53,7 @@ VaultState VaultDialogue::KeepFirstMasterTyping() {
 }
 
 VaultState VaultDialogue::CheckNewMasterPassword() {
-    m_secondEntry = m_enteredPassword;
-    if (const char* breach = MasterPasswordBreach()) {
-        m_view.Say(breach);
-        m_view.PromptAgain(texts::kSetVaultPassword);
-        m_enteredPassword.clear();
+    if (!ConfirmTyping(&VaultDialogue::MasterPasswordBreach, texts::kSetVaultPassword)) {
         return VaultState::kNewMasterFirst;
     }
     // m_enteredPassword keeps the new master password until the picture is chosen.
@@ -123,21 +119,13 @@ VaultState VaultDialogue::KeepFirstEntryTyping() {
 }
 
 VaultState VaultDialogue::AddNewEntry() {
-    m_secondEntry = m_enteredPassword;
-    if (const char* breach = EntryPasswordBreach()) {
-        m_view.Say(breach);
-        m_view.PromptAgain(texts::kSetPassword);
-        m_enteredPassword.clear();
+    if (!ConfirmTyping(&VaultDialogue::EntryPasswordBreach, texts::kSetPassword)) {
         return VaultState::kNewEntryFirst;
     }
     PasswordEntry entry = MakePasswordEntry(m_enteredName, m_enteredPassword);
     const bool saved = m_vault.AddEntry(m_programDirectory, m_masterPassword, entry);
     WipeEntry(entry);
-    m_enteredPassword.clear();
-    ShowList(true);
-    if (!saved) {
-        m_view.Say(texts::kVaultNotChanged);
-    }
+    ShowListAfterChange(saved);
     return VaultState::kList;
 }
 
@@ -147,11 +135,7 @@ VaultState VaultDialogue::KeepFirstModifyTyping() {
 }
 
 VaultState VaultDialogue::ModifySelectedEntry() {
-    m_secondEntry = m_enteredPassword;
-    if (const char* breach = EntryPasswordBreach()) {
-        m_view.Say(breach);
-        m_view.PromptAgain(texts::kSetPassword);
-        m_enteredPassword.clear();
+    if (!ConfirmTyping(&VaultDialogue::EntryPasswordBreach, texts::kSetPassword)) {
         return VaultState::kModifyFirst;
     }
     // Only an entry that is still in the vault is rewritten: the stored one with its new
@@ -165,11 +149,7 @@ VaultState VaultDialogue::ModifySelectedEntry() {
         }
         WipeEntry(entry);
     }
-    m_enteredPassword.clear();
-    ShowList(true);
-    if (!saved) {
-        m_view.Say(texts::kVaultNotChanged);
-    }
+    ShowListAfterChange(saved);
     return VaultState::kList;
 }
 
@@ -210,17 +190,13 @@ VaultState VaultDialogue::RunPendingAction() {
 }
 
 void VaultDialogue::DeleteSelected() {
-    m_enteredPassword.clear();
     bool saved = true;
     if (const std::optional<std::string> name = m_view.SelectedName()) {
         PasswordEntry entry{};
         SetFieldText(entry.name, *name);
         saved = m_vault.DeleteEntry(m_programDirectory, m_masterPassword, entry);
     }
-    ShowList(true);
-    if (!saved) {
-        m_view.Say(texts::kVaultNotChanged);
-    }
+    ShowListAfterChange(saved);
 }
 
 void VaultDialogue::CopySelected() {
@@ -246,6 +222,25 @@ void VaultDialogue::KeepFirstTyping(const char* confirmPrompt) {
     m_firstEntry = m_enteredPassword;
     m_view.PromptAgain(confirmPrompt);
     m_enteredPassword.clear();
+}
+
+bool VaultDialogue::ConfirmTyping(const char* (VaultDialogue::*rule)(), const char* retryPrompt) {
+    m_secondEntry = m_enteredPassword;
+    const char* breach = (this->*rule)();
+    if (breach != nullptr) {
+        m_view.Say(breach);
+        m_view.PromptAgain(retryPrompt);
+        m_enteredPassword.clear();
+    }
+    return breach == nullptr;
+}
+
+void VaultDialogue::ShowListAfterChange(bool saved) {
+    m_enteredPassword.clear();
+    ShowList(true);
+    if (!saved) {
+        m_view.Say(texts::kVaultNotChanged);
+    }
 }
 
 void VaultDialogue::ShowList(bool reread) {

@@ -62,29 +62,25 @@ int DbCursor::CurrentLength(u_int32_t* length) {
 }
 
 int DbCursor::ReadCurrent(void* buffer, u_int32_t length) {
-    if (m_pCursor == nullptr) {
-        return EINVAL;
-    }
-    Dbt key;
-    key.set_flags(DB_DBT_USERMEM | DB_DBT_PARTIAL);
-    Dbt value = UserDbt(buffer, length);
-    const int result = m_pCursor->get(&key, &value, DB_CURRENT);
-    if (result == 0 && value.get_size() != length) {
-        return DB_BUFFER_SMALL;
-    }
-    return result;
+    return Read(buffer, length, false);
 }
 
 int DbCursor::ReadCurrentStart(void* buffer, u_int32_t length) {
+    return Read(buffer, length, true);
+}
+
+int DbCursor::Read(void* buffer, u_int32_t length, bool startOnly) {
     if (m_pCursor == nullptr) {
         return EINVAL;
     }
     Dbt key;
     key.set_flags(DB_DBT_USERMEM | DB_DBT_PARTIAL);
     Dbt value = UserDbt(buffer, length);
-    value.set_flags(DB_DBT_USERMEM | DB_DBT_PARTIAL);
-    value.set_doff(0);
-    value.set_dlen(length);
+    if (startOnly) {
+        value.set_flags(DB_DBT_USERMEM | DB_DBT_PARTIAL);
+        value.set_doff(0);
+        value.set_dlen(length);
+    }
     const int result = m_pCursor->get(&key, &value, DB_CURRENT);
     if (result == 0 && value.get_size() != length) {
         return DB_BUFFER_SMALL;

@@ -43,6 +43,8 @@ public:
     int DeleteCurrent();
 
 private:
+    // The value at the cursor, whole (exactly length bytes) or its first length bytes.
+    int Read(void* buffer, u_int32_t length, bool startOnly);
     Dbc* m_pCursor = nullptr;
 };
 

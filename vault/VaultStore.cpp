@@ -164,32 +164,17 @@ void VaultStore::LoadEntries(const std::string& directory, std::string_view mast
 
 bool VaultStore::ReadEntries(const std::string& directory, std::string_view masterPassword) {
     ForgetEntries();
-    const vaultfile::VaultCircuit vault = OpenVault(directory);
-    if (!vault.IsOpen() || !Acceptable(masterPassword)) {
+    // Only whole entries are read; a damaged tail shorter than one entry is ignored.
+    if (!Acceptable(masterPassword) ||
+        !ReadStoredEntries(directory, [this](std::size_t count) -> void* {
+            m_entries.resize(count);
+            return m_entries.data();
+        })) {
+        ForgetEntries();
         return false;
     }
-    Data<unsigned char> buffer;
-    {
-        DbCursor cursor(vault.GetDb());
-        if (!cursor.Valid()) {
-            return false;
-        }
-        const int found = cursor.Seek(kEntriesKey, kKeyLength);
-        if (found == DB_NOTFOUND) {
-            return true;  // a vault without entries
-        }
-        if (found != 0 || !ReadCurrentValue(cursor, buffer)) {
-            return false;
-        }
-    }
-    // Only whole entries are used; a damaged tail shorter than one entry is ignored.
-    const std::size_t count = static_cast<std::size_t>(buffer.m_nLength) / kEntrySize;
-    const int used = static_cast<int>(count * kEntrySize);
-    DecryptVaultBuffer(masterPassword, buffer.m_pBuffer, used);
-    m_entries.resize(count);
-    if (count > 0) {
-        std::memcpy(m_entries.data(), buffer.m_pBuffer, count * kEntrySize);
-    }
+    auto* bytes = reinterpret_cast<unsigned char*>(m_entries.data());
+    VaultDecryptor(masterPassword).Decrypt(bytes, bytes, m_entries.size() * kEntrySize);
     return true;
 }
 
