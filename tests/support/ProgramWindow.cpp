@@ -118,6 +118,10 @@ void XSession::Click(unsigned long window, wxPoint at) {
     }
     XSync(m_display, False);
 }
+void XSession::ParkPointer() {
+    XTestFakeMotionEvent(m_display, -1, 0, 0, CurrentTime);
+    XSync(m_display, False);
+}
 void XSession::Focus(unsigned long window) {
     XRaiseWindow(m_display, window);
     XSetInputFocus(m_display, window, RevertToParent, CurrentTime);

@@ -47,6 +47,8 @@ public:
     void Click(unsigned long window, wxPoint at);  // a left click
     void Focus(unsigned long window);              // raises it and gives it the keyboard
     void Type(const std::string& text);            // characters of the US keyboard layout
+    // Moves the pointer to the screen's top left corner, over no window.
+    void ParkPointer();
     // Presses a key named by its keysym name ("Return", "Down", "l"), with Control if asked.
     void Press(const std::string& keysymName, bool control = false);
     // What the screen shows of the window (whatever lies over it), from at, size by size.
