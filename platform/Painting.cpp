@@ -1,5 +1,6 @@
 #include "platform/Painting.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <wx/dc.h>
@@ -42,27 +43,39 @@ wxString FirstInstalledFace(std::initializer_list<const char*> faces) {
     return wxString();
 }
 
-wxFont SwissFont(const wxString& face, int pixelHeight) {
-    wxFontInfo info(wxSize(0, pixelHeight));
-    info.Family(wxFONTFAMILY_SWISS);
+// The font of the face (the family's default when there is none) at the largest whole point
+// size whose character cell is at most cellHeight pixels high: the panels are laid out for a
+// cell height, while the font system sizes fonts by em. This is the font the widget library
+// makes when asked for a pixel height, found with fewer fonts loaded on the way: its own
+// search starts at the default size and halves and doubles from there, and every size tried
+// is a font the font system must find and load, a good part of the program's start-up.
+// This one starts at the size whose em is the cell height, a size or two above the answer.
+wxFont FontWithCellHeight(const wxString& face, wxFontFamily family, int cellHeight) {
+    int points = std::max(1, cellHeight * 3 / 4);
+    wxFontInfo info(points);
+    info.Family(family);
     if (!face.empty()) {
         info.FaceName(face);
     }
-    return wxFont(info);
-}
-
-// The largest font of the face whose character cell is at most cellHeight pixels high:
-// the panels are laid out for a cell height, while the font system sizes fonts by em.
-wxFont FontWithCellHeight(const wxString& face, int cellHeight) {
+    wxFont font(info);
     wxScreenDC dc;
-    for (int em = cellHeight; em > 4; --em) {
-        wxFont font = SwissFont(face, em);
+    const auto fits = [&](int size) {
+        font.SetPointSize(size);
         dc.SetFont(font);
-        if (dc.GetCharHeight() <= cellHeight) {
-            return font;
+        return dc.GetCharHeight() <= cellHeight;
+    };
+    if (fits(points)) {
+        while (fits(points + 1)) {
+            ++points;
         }
+    } else {
+        while (points > 1 && !fits(points - 1)) {
+            --points;
+        }
+        points = std::max(1, points - 1);
     }
-    return SwissFont(face, cellHeight / 2);
+    font.SetPointSize(points);
+    return font;
 }
 
 void FillLine(wxDC& dc, const wxColour& colour, int x, int y, int width, int height) {
@@ -79,7 +92,8 @@ const wxFont& PanelFont() {
     std::unique_ptr<wxFont>& font = PanelFontSlot();
     if (!font) {
         const wxString face = FirstInstalledFace({"Microsoft Sans Serif"});
-        font = std::make_unique<wxFont>(FontWithCellHeight(face, kPanelFontCellHeight));
+        font = std::make_unique<wxFont>(
+            FontWithCellHeight(face, wxFONTFAMILY_SWISS, kPanelFontCellHeight));
     }
     return *font;
 }
@@ -90,13 +104,8 @@ wxFont TemplateFont(const char* face, int points) {
     if (chosen.empty()) {
         chosen = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT).GetFaceName();
     }
-    // Points at 96 dpi, rounded: 9 pt is 12 pixels of em height.
-    const int pixels = (points * 96 + 36) / 72;
-    wxFontInfo info(wxSize(0, pixels));
-    if (!chosen.empty()) {
-        info.FaceName(chosen);
-    }
-    return wxFont(info);
+    // Points at 96 dpi, rounded: 9 pt is 12 pixels.
+    return FontWithCellHeight(chosen, wxFONTFAMILY_DEFAULT, (points * 96 + 36) / 72);
 }
 
 void DrawEtchedEdge(wxDC& dc, const wxRect& rect) {

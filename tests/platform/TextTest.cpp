@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/SecretString.h"
+#include "platform/Painting.h"
 #include "platform/TextCodec.h"
 
 using namespace platform;
@@ -42,6 +43,21 @@ TEST(TextCodecTest, InvalidBytesStillShowAndAreRefusedForSecrets) {
     EXPECT_FALSE(Gb18030ToUtf8Secret("pw\x80", out));  // secrets take strict GB18030 only
     ASSERT_TRUE(Gb18030ToUtf8Secret("\xC3\xFBpw&1", out));
     EXPECT_EQ(out.view(), "名pw&1");
+}
+
+// The fonts are found by their own search: they must be those the widget library makes when
+// asked for the same cell height, the search it replaces.
+TEST(PaintingFontTest, FontsAreThoseOfTheirCellHeight) {
+    const wxFont panel = PanelFont();
+    const wxFont asked(wxFontInfo(wxSize(0, 18)).Family(wxFONTFAMILY_SWISS));
+    EXPECT_EQ(panel.GetPointSize(), asked.GetPointSize());
+    for (int points : {6, 9, 12}) {
+        const wxFont font = TemplateFont("宋体", points);
+        const wxFont byHeight(
+            wxFontInfo(wxSize(0, (points * 96 + 36) / 72)).FaceName(font.GetFaceName()));
+        EXPECT_EQ(font.GetPointSize(), byHeight.GetPointSize()) << points;
+        EXPECT_EQ(font.GetFaceName(), byHeight.GetFaceName());
+    }
 }
 
 }  // namespace
