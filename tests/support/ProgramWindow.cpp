@@ -56,9 +56,9 @@ bool SaveImage(const Image& image, const std::string& path, const char* type) {
     g_object_unref(pixbuf);
     return saved;
 }
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (; !done(); Sleep(20)) {
+    for (; !done(); Sleep(pollMs)) {
         if (std::chrono::steady_clock::now() > deadline) {
             return done();
         }
@@ -207,11 +207,11 @@ bool FindKeyboard(const xdriver::Image& shot, wxPoint* origin) {
 
 }  // namespace
 
-unsigned long ProgramWindow::WaitForWindow(bool other, int timeoutMs) {
+unsigned long ProgramWindow::WaitForWindow(bool other, int timeoutMs, int pollMs) {
     unsigned long found = 0;
     xdriver::WaitUntil(
         [&] { return (found = m_x.FindWindow(m_pid, texts::kMainWindowCaption, other)) != 0; },
-        timeoutMs);
+        timeoutMs, pollMs);
     return found;
 }
 wxRect ProgramWindow::ControlRect(const platform::DialogTemplate& dialog, int id) {

@@ -30,8 +30,8 @@ struct Image {
 
 // Writes the image as a file of the given gdk-pixbuf type ("png", "jpeg").
 bool SaveImage(const Image& image, const std::string& path, const char* type = "png");
-// Polls done() every 20 ms until it holds or the time is up; returns done().
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+// Polls done() every pollMs until it holds or the time is up; returns done().
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs, int pollMs = 20);
 
 class XSession {
 public:
@@ -91,7 +91,9 @@ class ProgramWindow {
 public:
     ProgramWindow(xdriver::XSession& x, pid_t pid) : m_x(x), m_pid(pid) {}
 
-    bool WaitShown(int timeoutMs) { return (m_window = WaitForWindow(false, timeoutMs)) != 0; }
+    bool WaitShown(int timeoutMs, int pollMs = 20) {
+        return (m_window = WaitForWindow(false, timeoutMs, pollMs)) != 0;
+    }
     unsigned long Id() const { return m_window; }
     // Where a control of a template lies in the window (the panels lie at its origin).
     static wxRect ControlRect(const platform::DialogTemplate& dialog, int id);
@@ -110,7 +112,7 @@ public:
     void Screenshot(const std::string& name, unsigned long window = 0);
 
 private:
-    unsigned long WaitForWindow(bool other, int timeoutMs);
+    unsigned long WaitForWindow(bool other, int timeoutMs, int pollMs = 20);
 
     xdriver::XSession& m_x;
     pid_t m_pid;
