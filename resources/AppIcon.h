@@ -4,7 +4,7 @@
 #include <wx/bitmap.h>
 #include <wx/iconbndl.h>
 
-// Every size of the icon, for a window's title bar, task bar and switcher.
+// The icon at the sizes of a window's title bar, task bar and switcher (16 to 64 pixels).
 wxIconBundle AppIcons();
 
 // The icon drawn side by side pixels large.
