@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/VaultDialogueView.h"
 #include "dialogs/VaultDialogueEvents.h"
@@ -68,7 +69,6 @@ public:
 
     VaultState State() const { return m_state; }
     ListAction PendingAction() const { return m_listAction; }
-    const std::string& ProgramDirectory() const { return m_programDirectory; }
 
 private:
     // The panel the dialogue last showed: only its answers are taken.

@@ -1,6 +1,7 @@
 // The steps of the vault dialogue, one for each row of its table of states (VaultDialogue.cpp).
 // Each acts on the vault and the view and returns the state the dialogue moves to.
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
@@ -8,12 +9,7 @@
 #include "resources/Texts.h"
 #include "vault/PasswordEntry.h"
 #include "vault/VaultBackup.h"
-
-namespace {
-
-constexpr std::size_t kMinMasterPasswordBytes = 8;
-
-}  // namespace
+#include "vault/VaultCipher.h"
 
 VaultState VaultDialogue::OpenOrSetUp() {
     switch (m_vault.CheckVault(m_programDirectory)) {
@@ -278,7 +274,7 @@ const char* VaultDialogue::MasterPasswordBreach() {
     const char* breach = nullptr;
     if (m_secondEntry != m_firstEntry) {
         breach = texts::kPasswordsDiffer;
-    } else if (m_secondEntry.size() < kMinMasterPasswordBytes) {
+    } else if (m_secondEntry.size() < static_cast<std::size_t>(kMinMasterPasswordLength)) {
         breach = texts::kPasswordTooShort;
     } else if (!digit) {
         breach = texts::kPasswordWithoutDigit;

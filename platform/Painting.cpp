@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 
 #include <wx/dc.h>
 #include <wx/dcscreen.h>
@@ -17,16 +18,28 @@ namespace {
 
 constexpr int kPanelFontCellHeight = 18;
 
-std::unique_ptr<wxFont>& PanelFontSlot() {
-    static std::unique_ptr<wxFont> font;
-    return font;
+// The fonts made once and shared: the panel font, and the last template font with what it
+// was asked for (every template asks for the same one).
+struct SharedFonts {
+    std::unique_ptr<wxFont> panel;
+    std::string templateFace;
+    int templatePoints = 0;
+    std::unique_ptr<wxFont> templateFont;
+};
+
+SharedFonts& Fonts() {
+    static SharedFonts fonts;
+    return fonts;
 }
 
-// Frees the shared font while the widget library can still release it.
+// Frees the shared fonts while the widget library can still release them.
 class PanelFontModule : public wxModule {
 public:
     bool OnInit() override { return true; }
-    void OnExit() override { PanelFontSlot().reset(); }
+    void OnExit() override {
+        Fonts().panel.reset();
+        Fonts().templateFont.reset();
+    }
 
 private:
     wxDECLARE_DYNAMIC_CLASS(PanelFontModule);
@@ -89,7 +102,7 @@ void FillLine(wxDC& dc, const wxColour& colour, int x, int y, int width, int hei
 }  // namespace
 
 const wxFont& PanelFont() {
-    std::unique_ptr<wxFont>& font = PanelFontSlot();
+    std::unique_ptr<wxFont>& font = Fonts().panel;
     if (!font) {
         const wxString face = FirstInstalledFace({"Microsoft Sans Serif"});
         font = std::make_unique<wxFont>(
@@ -99,13 +112,21 @@ const wxFont& PanelFont() {
 }
 
 wxFont TemplateFont(const char* face, int points) {
+    SharedFonts& fonts = Fonts();
+    if (fonts.templateFont && fonts.templateFace == face && fonts.templatePoints == points) {
+        return *fonts.templateFont;
+    }
     wxString chosen = FirstInstalledFace({face, "SimSun", "NSimSun", "WenQuanYi Zen Hei",
                                           "Noto Sans CJK SC", "Droid Sans Fallback"});
     if (chosen.empty()) {
         chosen = wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT).GetFaceName();
     }
     // Points at 96 dpi, rounded: 9 pt is 12 pixels.
-    return FontWithCellHeight(chosen, wxFONTFAMILY_DEFAULT, (points * 96 + 36) / 72);
+    fonts.templateFont = std::make_unique<wxFont>(
+        FontWithCellHeight(chosen, wxFONTFAMILY_DEFAULT, (points * 96 + 36) / 72));
+    fonts.templateFace = face;
+    fonts.templatePoints = points;
+    return *fonts.templateFont;
 }
 
 void DrawEtchedEdge(wxDC& dc, const wxRect& rect) {

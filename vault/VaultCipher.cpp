@@ -15,23 +15,28 @@ namespace {
 
 // The key and the cipher built from it (whose key schedule Crypto++ keeps inside the
 // object), together in memory that is locked while they live and wiped when they go.
-template <class Cipher>
-struct CipherWithKey {
+struct EncryptionWithKey {
     VaultKey key;
-    Cipher cipher;
+    CryptoPP::Rijndael::Encryption cipher;
 };
 
-template <class Cipher>
-bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
+// What both directions refuse: a password too short to make a key, or no buffer.
+bool Processable(std::string_view masterPassword, const unsigned char* buffer, int length) {
+    return masterPassword.size() >= kMinMasterPasswordLength && buffer != nullptr && length >= 0;
+}
+
+}  // namespace
+
+bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
                         unsigned char keyOffset) {
-    if (masterPassword.size() < kMinMasterPasswordLength || buffer == nullptr || length < 0) {
+    if (!Processable(masterPassword, buffer, length)) {
         return false;
     }
     const size_t wholeBlocks = static_cast<size_t>(length) / kVaultBlockSize;
     if (wholeBlocks == 0) {
         return true;
     }
-    Ombrix::LockedBox<CipherWithKey<Cipher>> state;
+    Ombrix::LockedBox<EncryptionWithKey> state;
     DeriveVaultKeyInto(masterPassword, state->key, keyOffset);
     state->cipher.SetKey(state->key, state->key.size());
     // No XOR input and no flags: every block is transformed on its own, exactly as if it
@@ -39,8 +44,6 @@ bool ProcessVaultBuffer(std::string_view masterPassword, unsigned char* buffer, 
     state->cipher.AdvancedProcessBlocks(buffer, nullptr, buffer, wholeBlocks * kVaultBlockSize, 0);
     return true;
 }
-
-}  // namespace
 
 void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key) {
     DeriveVaultKeyInto(masterPassword, key, kVaultKeyOffset);
@@ -78,15 +81,9 @@ bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, 
     return DecryptVaultBuffer(masterPassword, buffer, length, kVaultKeyOffset);
 }
 
-bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
-                        unsigned char keyOffset) {
-    return ProcessVaultBuffer<CryptoPP::Rijndael::Encryption>(masterPassword, buffer, length,
-                                                              keyOffset);
-}
-
 bool DecryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, int length,
                         unsigned char keyOffset) {
-    if (masterPassword.size() < kMinMasterPasswordLength || buffer == nullptr || length < 0) {
+    if (!Processable(masterPassword, buffer, length)) {
         return false;
     }
     VaultDecryptor(masterPassword, keyOffset).Decrypt(buffer, buffer, static_cast<size_t>(length));

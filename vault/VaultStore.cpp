@@ -263,7 +263,7 @@ void VaultStore::ListEntries(EntryList& out, const std::string& directory,
 bool VaultStore::GetEntry(const std::string& directory, std::string_view masterPassword,
                           std::string_view name, PasswordEntry& out) {
     // The list is read still encrypted (it holds no secret that way) and only the names are
-    // decrypted, one by one, until the first that matches; only that entry is decrypted
+    // decrypted, in batches, until the first that matches; only that entry is decrypted
     // whole, into out.
     const bool read = Acceptable(masterPassword) &&
                       ReadStoredEntries(directory, [this](std::size_t count) -> void* {
@@ -273,8 +273,8 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     if (!read) {
         return false;
     }
-    // The names are gathered a batch at a time and decrypted together, which keeps the
-    // cipher's pipeline full.
+    // A batch of names is gathered and decrypted together, which keeps the cipher's
+    // pipeline full.
     constexpr std::size_t kBatch = 64;
     constexpr std::size_t kNameBytes = sizeof(PasswordEntry::name);
     const VaultDecryptor decryptor(masterPassword);
