@@ -11,6 +11,7 @@
 #include "framework/LeadingInteger.h"
 #include "framework/Log.h"
 #include "framework/NetDevice.h"
+#include "framework/SingletonAccess.h"
 #include "framework/ThreadDevice.h"
 
 namespace Ombrix {
@@ -63,7 +64,7 @@ int AppFramework::Fini() {
 }
 
 MyFramework& MyFramework::Instance() {
-    return MyFrameworkHolder::Instance();
+    return SingletonInstance<MyFrameworkHolder>();
 }
 
 int MyFramework::Init() {

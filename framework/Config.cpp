@@ -5,6 +5,8 @@
 #include <memory>
 #include <mutex>
 
+#include "framework/SingletonAccess.h"
+
 namespace Ombrix {
 
 namespace {
@@ -57,7 +59,7 @@ std::string Config::FileName() {
 }
 
 Config& Config::Instance() {
-    return ConfigHolder::Instance();
+    return SingletonInstance<ConfigHolder>();
 }
 
 Config::Config() : m_fileName(FileName()) {

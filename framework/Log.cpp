@@ -5,6 +5,7 @@
 
 #include "framework/Config.h"
 #include "framework/LocalTime.h"
+#include "framework/SingletonAccess.h"
 
 namespace Ombrix {
 
@@ -30,7 +31,7 @@ std::string ComposeLogFileName(const std::string& outputPath, const std::string&
 }
 
 Log& Log::Instance() {
-    return LogHolder::Instance();
+    return SingletonInstance<LogHolder>();
 }
 
 Log::Log() {

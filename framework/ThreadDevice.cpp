@@ -1,5 +1,8 @@
 #include "framework/ThreadDevice.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace Ombrix {
 
 ThreadDevice::ThreadDevice() {
@@ -34,10 +37,16 @@ std::unique_ptr<CircuitInterface> ThreadDevice::CreateCircuit(std::string, int, 
     if (error != nullptr) {
         *error = kOk;
     }
+    // A job may give its circuit back and borrow again while it still runs, or run after its
+    // circuit was given back (one finished job of the worker is enough for that): its own
+    // worker can then be in the pool. Lent to the job, every job written to it would queue
+    // behind the job that waits for them, so the job's own worker is passed over.
     std::unique_ptr<Thread> worker;
-    if (!m_pool.empty()) {
-        worker = std::move(m_pool.back());
-        m_pool.pop_back();
+    const auto lendable = std::find_if(m_pool.rbegin(), m_pool.rend(),
+                                       [](const auto& idle) { return !idle->IsCurrentThread(); });
+    if (lendable != m_pool.rend()) {
+        worker = std::move(*lendable);
+        m_pool.erase(std::next(lendable).base());
     } else {
         worker = std::make_unique<Thread>();
         if (!worker->Started()) {

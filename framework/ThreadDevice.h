@@ -30,8 +30,8 @@ public:
     ~ThreadDevice() override;
 
     // A circuit bound to the most recently returned idle worker, or to a new worker when
-    // none is idle. Address, mode and time limit are not used. Null with *error = 1 only
-    // when a new worker's thread could not be started.
+    // none is idle. A job never gets the worker it runs on. Address, mode and time limit are not
+    // used. Null with *error = 1 only when a new worker's thread could not be started.
     std::unique_ptr<CircuitInterface> CreateCircuit(std::string address, int mode, int* error,
                                                     const ACE_Time_Value* timeout) override;
 

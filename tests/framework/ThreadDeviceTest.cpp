@@ -67,4 +67,27 @@ TEST(ThreadDeviceTest, WriteRefusesBadRequestsAndHandsTheJobOverOtherwise) {
     DeviceManager::DestroyInstance();
 }
 
+// A job that gives back its own circuit returns its worker to the pool at once, while it
+// still runs. When it then borrows a worker and waits for a job on it, that must be another
+// worker: its own would run the job only after it.
+TEST(ThreadDeviceTest, AJobThatBorrowsAWorkerNeverGetsItsOwn) {
+    DeviceManager::Instance().Add("/device/system/thread", std::make_unique<ThreadDevice>());
+    auto own = std::make_shared<std::unique_ptr<CircuitInterface>>(Lend());
+    std::promise<void> posted;
+    std::promise<bool> borrowedRan;
+    Post(**own, [own, written = posted.get_future().share(), &borrowedRan] {
+        written.wait();  // the circuit is not destroyed under its Write
+        own->reset();
+        auto nestedDone = std::make_shared<std::promise<void>>();
+        auto nested = Lend();
+        Post(*nested, [nestedDone] { nestedDone->set_value(); });
+        // Bounded, so that a fault fails the test instead of hanging it.
+        borrowedRan.set_value(nestedDone->get_future().wait_for(std::chrono::seconds(3)) ==
+                              std::future_status::ready);
+    });
+    posted.set_value();
+    EXPECT_TRUE(borrowedRan.get_future().get());
+    DeviceManager::DestroyInstance();
+}
+
 }  // namespace
