@@ -107,8 +107,15 @@ std::unique_ptr<CircuitInterface> DbDevice::CreateCircuit(std::string address, i
         db->set_pagesize(kPageSize);
         db->set_cachesize(0, CacheBytesFor(address), 0);
         const u_int32_t flags = (mode == 1 ? DB_RDONLY : DB_CREATE) | DB_THREAD;
-        if ((mode != 1 && !ClearStaleCreation(address, m_removesStaleCreations)) ||
+        const bool mayCreate = mode != 1;
+        if ((mayCreate && !ClearStaleCreation(address, m_removesStaleCreations)) ||
             db->open(nullptr, address.c_str(), nullptr, DB_BTREE, flags, kFileMode) != 0) {
+            // A creation the disk cut short leaves its temporary file behind; removed now,
+            // it does not lie beside the folder's files until the next start.
+            opened.reset();
+            if (mayCreate) {
+                ClearStaleCreation(address, m_removesStaleCreations);
+            }
             if (error != nullptr) {
                 *error = kRefused;
             }
