@@ -69,10 +69,31 @@ int DbCursor::ReadCurrentStart(void* buffer, u_int32_t length) {
     return Read(buffer, length, true);
 }
 
+// The library copies a value stored on a chain of overflow pages page by page, from its
+// start, and reports the length asked for even when a damaged chain ends early: the rest of
+// the buffer is then left as it was, and the read looks whole. So the last byte is marked
+// before the read. Changed, it was copied, and so was everything before it. Left as marked,
+// either the chain ended early or the value ends in the mark itself, which a second read with
+// another mark tells apart; that second read is needed for one value in 256.
 int DbCursor::Read(void* buffer, u_int32_t length, bool startOnly) {
     if (m_pCursor == nullptr) {
         return EINVAL;
     }
+    if (buffer == nullptr || length == 0) {
+        return ReadOnce(buffer, length, startOnly);
+    }
+    unsigned char& last = static_cast<unsigned char*>(buffer)[length - 1];
+    for (const unsigned char mark : {0x00, 0xFF}) {
+        last = mark;
+        const int result = ReadOnce(buffer, length, startOnly);
+        if (result != 0 || last != mark) {
+            return result;
+        }
+    }
+    return DB_VERIFY_BAD;
+}
+
+int DbCursor::ReadOnce(void* buffer, u_int32_t length, bool startOnly) {
     Dbt key;
     key.set_flags(DB_DBT_USERMEM | DB_DBT_PARTIAL);
     Dbt value = UserDbt(buffer, length);

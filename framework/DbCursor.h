@@ -27,7 +27,8 @@ public:
     // The length of the value at the cursor.
     int CurrentLength(u_int32_t* length);
 
-    // Copies the value at the cursor (exactly length bytes long) into buffer.
+    // Copies the value at the cursor (exactly length bytes long) into buffer. A value whose
+    // pages hold fewer bytes than its stored length gives DB_VERIFY_BAD.
     int ReadCurrent(void* buffer, u_int32_t length);
     // Copies the first length bytes of the value at the cursor (at least that long).
     int ReadCurrentStart(void* buffer, u_int32_t length);
@@ -45,6 +46,8 @@ public:
 private:
     // The value at the cursor, whole (exactly length bytes) or its first length bytes.
     int Read(void* buffer, u_int32_t length, bool startOnly);
+    // One read of the library's, as it reports it.
+    int ReadOnce(void* buffer, u_int32_t length, bool startOnly);
     Dbc* m_pCursor = nullptr;
 };
 

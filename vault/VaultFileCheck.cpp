@@ -46,8 +46,15 @@ bool UpgradeVaultFile(const std::string& directory) {
         result = db.upgrade(copy.c_str(), 0);
         db.close(0);
     }
+    bool renamed = false;
     if (result != 0 || InspectVaultFile(copy) != VaultFileKind::kDatabase ||
-        !Ombrix::SyncFile(copy) || !Ombrix::RenameDurably(copy, vault)) {
+        !Ombrix::SyncFile(copy) || !Ombrix::RenameDurably(copy, vault, &renamed)) {
+        if (renamed) {
+            // The upgraded file stands under the vault's name and is what the program now
+            // reads; only the flush of the name did not succeed.
+            Ombrix::Log::Instance().Error("UpgradeVaultFile folder sync error!");
+            return true;
+        }
         Ombrix::RemoveFile(copy);
         Ombrix::Log::Instance().Error("UpgradeVaultFile upgrade error!");
         return false;

@@ -1,8 +1,11 @@
 #include "vault/VaultStore.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -37,16 +40,23 @@ bool Acceptable(std::string_view masterPassword) {
     return masterPassword.size() >= static_cast<std::size_t>(kMinMasterPasswordLength);
 }
 
-// Reads the whole value at the cursor into buffer (replacing its content).
-bool ReadCurrentValue(DbCursor& cursor, Data<unsigned char>& buffer) {
-    u_int32_t length = 0;
-    if (cursor.CurrentLength(&length) != 0 || length > static_cast<u_int32_t>(INT_MAX)) {
+// Reads the value at the cursor into buffer (replacing its content) when it is exactly
+// length bytes long; a value of any other stored length is not read, nor room made for it.
+bool ReadValueOfLength(DbCursor& cursor, Data<unsigned char>& buffer, int length) {
+    u_int32_t stored = 0;
+    if (cursor.CurrentLength(&stored) != 0 || stored != static_cast<u_int32_t>(length)) {
         return false;
     }
     buffer.Wipe();
     buffer.m_nLength = 0;
-    buffer.Extend(static_cast<int>(length));
-    return cursor.ReadCurrent(buffer.m_pBuffer, length) == 0;
+    buffer.Extend(length);
+    return cursor.ReadCurrent(buffer.m_pBuffer, stored) == 0;
+}
+
+// The size of the file at path; 0 when it cannot be known.
+std::uint64_t FileSize(const std::string& path) {
+    struct stat info;
+    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
 }  // namespace
@@ -100,6 +110,7 @@ VaultFileStatus VaultStore::LookForPicture(const std::string& directory, bool ma
 const unsigned char* VaultStore::ReadPicture(const std::string& directory,
                                              std::string_view masterPassword, int* width,
                                              int* height) {
+    ForgetPicture();  // a failed read shows nothing of an earlier one
     const vaultfile::VaultCircuit vault = OpenVault(directory);
     if (!vault.IsOpen() || !Acceptable(masterPassword)) {
         return nullptr;
@@ -111,7 +122,7 @@ const unsigned char* VaultStore::ReadPicture(const std::string& directory,
         }
         // A stored picture of any other length is damaged: there is no picture to show,
         // and nothing past the stored value is ever decrypted.
-        if (!ReadCurrentValue(cursor, m_picture) || m_picture.m_nLength != kPictureBytes) {
+        if (!ReadValueOfLength(cursor, m_picture, kPictureBytes)) {
             ForgetPicture();
             return nullptr;
         }
@@ -219,7 +230,10 @@ bool VaultStore::ReadStoredEntries(const std::string& directory,
         place(0);  // a vault without entries
         return true;
     }
-    if (found != 0 || cursor.CurrentLength(&length) != 0) {
+    // A damaged file may claim any length: no value is longer than the file that holds it,
+    // and no room is made for more.
+    if (found != 0 || cursor.CurrentLength(&length) != 0 ||
+        length > FileSize(VaultFilePath(directory))) {
         return false;
     }
     // Only whole entries are read; a damaged tail shorter than one entry is left out.

@@ -1,11 +1,14 @@
 #include "vault/VaultStore.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <regex>
 
+#include "framework/DurableFile.h"
 #include "vault/VaultBackup.h"
 #include "vault/VaultCipher.h"
 #include "vault/VaultTestSupport.h"
@@ -176,6 +179,16 @@ TEST_F(DamagedVaultTest, AFileTheDatabaseCannotReadIsNeverTakenForAMissingVault)
     }
 }
 
+// Version 7's meta page: the flags, the file id and the tree's settings sit 16 bytes
+// earlier, without the four bytes that follow the file id in version 8.
+std::string Version7Of(const std::string& version8) {
+    const std::uint32_t pageSize = NumberAt(version8, 20);
+    std::string version7 = WithNumber(version8.substr(0, 32), 16, 7) + version8.substr(48, 44) +
+                           std::string(pageSize - 76, '\0') + version8.substr(pageSize);
+    version7.replace(56, 4, 4, '\0');
+    return version7;
+}
+
 // Version 8 is read as it is.
 TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
     MakeVault(kPassword, {"one", "two"});
@@ -185,12 +198,7 @@ TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
     EXPECT_EQ(store.CheckVault(directory), VaultFileStatus::kVault);
     EXPECT_TRUE(VaultBytes() == version8);
     EXPECT_TRUE(Backups().empty());
-    // Version 7's meta page: the flags, the file id and the tree's settings sit 16 bytes
-    // earlier, without the four bytes that follow the file id in version 8.
-    const std::uint32_t pageSize = NumberAt(version8, 20);
-    std::string version7 = WithNumber(version8.substr(0, 32), 16, 7) + version8.substr(48, 44) +
-                           std::string(pageSize - 76, '\0') + version8.substr(pageSize);
-    version7.replace(56, 4, 4, '\0');
+    const std::string version7 = Version7Of(version8);
     Replace(version7);
     ASSERT_EQ(store.CheckVault(directory), VaultFileStatus::kVault);
     ASSERT_EQ(Backups().size(), 1u);
@@ -198,6 +206,32 @@ TEST_F(DamagedVaultTest, AnOlderOnDiskVersionIsUpgradedAfterABackup) {
     EXPECT_EQ(Entries(kPassword), (Strings{"one=pw-one", "two=pw-two"}));
     EXPECT_GE(NumberAt(VaultBytes(), 16), 8u);
     EXPECT_TRUE(store.AddEntry(directory, kPassword, MakePasswordEntry("three", "3")));
+
+    // An upgrade that is in place, though the folder could not be flushed after it, is read.
+    for (const std::string& backup : Backups()) {
+        ::unlink(dir.File(backup).c_str());
+    }
+    Replace(version7);
+    static bool s_renamed;
+    s_renamed = false;
+    Ombrix::FileCalls& calls = Ombrix::DurableFileCalls();
+    calls.rename = [](const char* from, const char* to) {
+        const int result = ::rename(from, to);
+        s_renamed = s_renamed || result == 0;
+        return result;
+    };
+    calls.fsync = [](int fd) {
+        struct stat info;
+        return s_renamed && ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode) ? (errno = EIO, -1)
+                                                                             : ::fsync(fd);
+    };
+    const VaultFileStatus status = store.CheckVault(directory);
+    calls.rename = ::rename;
+    calls.fsync = ::fsync;
+    EXPECT_TRUE(s_renamed);
+    EXPECT_EQ(status, VaultFileStatus::kVault);
+    EXPECT_GE(NumberAt(VaultBytes(), 16), 8u);
+    EXPECT_EQ(Entries(kPassword), (Strings{"one=pw-one", "two=pw-two"}));
 }
 
 // The entries' chain of overflow pages points past the file: nothing may rewrite them.
@@ -226,5 +260,51 @@ TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
     EXPECT_FALSE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("e1", "")));
     EXPECT_TRUE(VaultBytes() == file);
     EXPECT_EQ(Picture(kPassword), PictureBytes(1));
+}
+
+// The entries' item claims more bytes than its chain of overflow pages holds, or more than
+// the whole file: nothing may be read as if it were whole, written back, or made room for.
+TEST_F(DamagedVaultTest, AStoredLengthBeyondWhatIsStoredIsRefused) {
+    MakeVault(kPassword, {}, 60);
+    RestartDevice();
+    const std::string sound = VaultBytes();
+    // An overflow item: its type (3) two bytes in, its total length eight bytes after that.
+    const auto withLength = [&sound](std::uint32_t stored, std::uint32_t claimed) {
+        std::string file = sound;
+        int found = 0;
+        for (std::size_t at = 10; at + 4 <= file.size(); ++at) {
+            if (file[at - 6] == 3 && NumberAt(file, at) == stored) {
+                file = WithNumber(file, at, claimed);
+                ++found;
+            }
+        }
+        EXPECT_EQ(found, 1);
+        return file;
+    };
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    for (const std::uint32_t claimed : {std::uint32_t{65 * kEntrySize}, 0xFFFFFF00u}) {
+        const std::string file = withLength(std::uint32_t{60 * kEntrySize}, claimed);
+        Replace(file);
+        EntryList list(3);  // a list used before
+        store.ListEntries(list, directory, kPassword);
+        EXPECT_TRUE(list.empty()) << claimed;
+        PasswordEntry entry{};
+        EXPECT_FALSE(store.GetEntry(directory, kPassword, "e1", entry));
+        EXPECT_FALSE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "1")));
+        EXPECT_FALSE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("e1", "2")));
+        EXPECT_FALSE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("e1", "")));
+        Ombrix::Data<unsigned char> picture;
+        MakePicture(picture, 2);
+        EXPECT_FALSE(store.SetMasterPassword(picture, directory, kNew, kPassword));
+        EXPECT_TRUE(VaultBytes() == file);
+    }
+    for (const std::uint32_t claimed : {std::uint32_t{kPictureBytes} + 16u, 0x7FFFFF00u}) {
+        Replace(withLength(std::uint32_t{kPictureBytes}, claimed));
+        EXPECT_EQ(store.ReadPicture(directory, kPassword, nullptr, nullptr), nullptr) << claimed;
+    }
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
 }
 }  // namespace
