@@ -135,13 +135,16 @@ VaultState VaultDialogue::ModifySelectedEntry() {
         return VaultState::kModifyFirst;
     }
     // Only an entry that is still in the vault is rewritten: the stored one with its new
-    // password, never a record made up from nothing.
+    // password, never a record made up from nothing. An entry gone meanwhile is no failure;
+    // a list that could not be read is one.
     bool saved = true;
     if (const std::optional<std::string> name = m_view.SelectedName()) {
         PasswordEntry entry{};
         if (m_vault.GetEntry(m_programDirectory, m_masterPassword, *name, entry)) {
             SetFieldText(entry.password, m_enteredPassword);
             saved = m_vault.ModifyEntry(m_programDirectory, m_masterPassword, entry);
+        } else {
+            saved = m_vault.EntriesReadable(m_programDirectory);
         }
         WipeEntry(entry);
     }

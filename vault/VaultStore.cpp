@@ -317,6 +317,13 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     return found;
 }
 
+bool VaultStore::EntriesReadable(const std::string& directory) {
+    return ReadStoredEntries(directory, [this](std::size_t count) -> void* {
+        m_storedEntries.resize(count * kEntrySize);
+        return m_storedEntries.data();
+    });
+}
+
 bool VaultStore::AddEntry(const std::string& directory, std::string_view masterPassword,
                           const PasswordEntry& entry) {
     bool saved = false;

@@ -64,6 +64,10 @@ public:
     bool GetEntry(const std::string& directory, std::string_view masterPassword,
                   std::string_view name, PasswordEntry& out);
 
+    // Whether the stored list can be read (a vault without entries can); tells an entry that
+    // is not there from a list that could not be looked through.
+    bool EntriesReadable(const std::string& directory);
+
     // Appends entry (fields cut to 62 bytes), renaming it when its name is taken (see
     // RenameDuplicate). Nothing is written when the stored list cannot be read. The entry
     // writers return true when the change is on disk, false when the vault is as it was.

@@ -425,8 +425,20 @@ TEST_F(VaultDialogueTest, ChangesThatCannotBeWrittenLeaveTheVaultAndShowTheListA
     expectUnchanged("delete");
     EXPECT_EQ(vault.Password(kMaster, "bank"), Text("pw&bank"));
 
-    // Once the folder is gone the same action goes through.
+    // A list that can no longer be read is not taken for an entry gone meanwhile.
     BlockChanges(false);
+    vault.CloseFiles();
+    const std::string damaged(30000, 'j');
+    testsupport::WriteFile(vault.File("ferrocask.db"), damaged);
+    Press(ListButton::kModify);
+    Type(kMaster);
+    TypeTwice("pw-changed");
+    EXPECT_EQ(Take().back(), Say(texts::kVaultNotChanged));
+    EXPECT_TRUE(VaultBytes() == damaged);
+    vault.CloseFiles();
+    testsupport::WriteFile(vault.File("ferrocask.db"), before);
+
+    // Once the folder is gone the same action goes through.
     Select("bank");
     Press(ListButton::kDelete);
     Type(kMaster);
