@@ -4,6 +4,8 @@
 
 #include <wx/app.h>
 
+#include "platform/FontConfigurationLoad.h"
+
 class CferrocaskApp : public wxApp {
 public:
     // The program's whole run. Always false, so that the program ends when it returns.
@@ -16,4 +18,8 @@ public:
     // True once the main window ran and the framework was stopped: the program ends
     // normally (status 0).
     static bool RanToTheEnd();
+
+private:
+    // Started with the application object, before the widget library opens the display.
+    platform::FontConfigurationLoad m_fontConfiguration;
 };
