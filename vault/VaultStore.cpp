@@ -53,10 +53,12 @@ bool ReadValueOfLength(DbCursor& cursor, Data<unsigned char>& buffer, int length
     return cursor.ReadCurrent(buffer.m_pBuffer, stored) == 0;
 }
 
-// The size of the file at path; 0 when it cannot be known.
-std::uint64_t FileSize(const std::string& path) {
+// The size of the database's file; 0 when it cannot be known.
+std::uint64_t FileSize(Db* db) {
+    int fd = -1;
     struct stat info;
-    return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+    return db->fd(&fd) == 0 && ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size)
+                                                       : 0;
 }
 
 }  // namespace
@@ -232,8 +234,7 @@ bool VaultStore::ReadStoredEntries(const std::string& directory,
     }
     // A damaged file may claim any length: no value is longer than the file that holds it,
     // and no room is made for more.
-    if (found != 0 || cursor.CurrentLength(&length) != 0 ||
-        length > FileSize(VaultFilePath(directory))) {
+    if (found != 0 || cursor.CurrentLength(&length) != 0 || length > FileSize(vault.GetDb())) {
         return false;
     }
     // Only whole entries are read; a damaged tail shorter than one entry is left out.
