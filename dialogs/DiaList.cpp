@@ -93,6 +93,8 @@ void DiaList::ShowNames(const std::vector<std::string>& names) {
     if (m_listBox->GetCount() > 0 && m_listBox->GetSelection() == wxNOT_FOUND) {
         m_listBox->SetSelection(0);
         m_nameBox->ChangeValue(m_listBox->GetString(0));
+    } else if (m_listBox->GetCount() == 0) {
+        m_nameBox->ChangeValue(wxString());  // the name of an entry that is gone
     }
 }
 

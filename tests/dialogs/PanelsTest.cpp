@@ -5,6 +5,7 @@
 #include <wx/dialog.h>
 #include <wx/frame.h>
 #include <wx/listbox.h>
+#include <wx/textctrl.h>
 
 #include "dialogs/DiaImage.h"
 #include "dialogs/DiaList.h"
@@ -325,6 +326,9 @@ TEST_F(ListPanelTest, NamesThatAreNotValidTextAreHandedOnByteForByte) {
     EXPECT_EQ(panel->SelectedName(), std::optional<std::string>(scrambled));
     panel->ShowNames({});
     EXPECT_EQ(panel->SelectedName(), std::nullopt);
+    const auto* nameBox = dynamic_cast<wxTextCtrl*>(panel->Control(ids::kSelectedNameBox));
+    ASSERT_NE(nameBox, nullptr);
+    EXPECT_TRUE(nameBox->GetValue().empty());  // no name of an entry that is gone
 }
 
 TEST_F(ListPanelTest, HeldPasswordShowsOnlyWhilePressedThroughTheXServer) {
