@@ -83,27 +83,19 @@ TEST_F(DbDeviceTest, ACreationCutShortDoesNotHoldUpTheNextOpen) {
     ::alarm(0);
 }
 
-// A creation the disk cuts short (here after half a page) leaves neither the database nor
-// the library's temporary file behind when the program holds its folder's lock.
+// A creation the disk cuts short after half a page leaves neither the database nor the
+// library's temporary file behind when the program holds its folder's lock.
 TEST_F(DbDeviceTest, ACreationTheDiskCutsShortLeavesNothingBehind) {
     device->SetRemovesStaleCreations(true);
-    for (int failing : {0, 1}) {
-        static int s_failing;
-        s_failing = failing;
-        db_env_set_func_pwrite([](int fd, const void* data, size_t size, off_t at) {
-            if (s_failing == 0) {
-                return errno = ENOSPC, ssize_t{-1};
-            }
-            const ssize_t written = ::pwrite(fd, data, std::min<size_t>(size, 4096), at);
-            return written < 0 || static_cast<size_t>(written) == size ? written
-                                                                       : (errno = ENOSPC, -1);
-        });
-        db_env_set_func_write([](int, const void*, size_t) { return errno = ENOSPC, ssize_t{-1}; });
-        EXPECT_EQ(Open("full.db"), nullptr) << failing;
-        db_env_set_func_pwrite(nullptr);
-        db_env_set_func_write(nullptr);
-        EXPECT_EQ(ListFiles(dir.Path()), std::vector<std::string>{}) << failing;
-    }
+    db_env_set_func_pwrite([](int fd, const void* data, size_t size, off_t at) {
+        const ssize_t written = ::pwrite(fd, data, std::min<size_t>(size, 4096), at);
+        return written < 0 || static_cast<size_t>(written) == size ? written : (errno = ENOSPC, -1);
+    });
+    db_env_set_func_write([](int, const void*, size_t) { return errno = ENOSPC, ssize_t{-1}; });
+    EXPECT_EQ(Open("full.db"), nullptr);
+    db_env_set_func_pwrite(nullptr);
+    db_env_set_func_write(nullptr);
+    EXPECT_EQ(ListFiles(dir.Path()), std::vector<std::string>{});
 }
 
 TEST_F(DbDeviceTest, ASyncTheDiskRefusesIsReported) {
