@@ -82,8 +82,10 @@ TEST(ThreadDeviceTest, AJobThatBorrowsAWorkerNeverGetsItsOwn) {
         auto nested = Lend();
         Post(*nested, [nestedDone] { nestedDone->set_value(); });
         // Bounded, so that a fault fails the test instead of hanging it.
-        borrowedRan.set_value(nestedDone->get_future().wait_for(std::chrono::seconds(3)) ==
-                              std::future_status::ready);
+        const bool ran =
+            nestedDone->get_future().wait_for(std::chrono::seconds(3)) == std::future_status::ready;
+        nested.reset();  // given back before the test may end
+        borrowedRan.set_value(ran);
     });
     posted.set_value();
     EXPECT_TRUE(borrowedRan.get_future().get());
