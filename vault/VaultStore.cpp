@@ -280,12 +280,7 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     // The list is read still encrypted (it holds no secret that way) and only the names are
     // decrypted, in batches, until the first that matches; only that entry is decrypted
     // whole, into out.
-    const bool read = Acceptable(masterPassword) &&
-                      ReadStoredEntries(directory, [this](std::size_t count) -> void* {
-                          m_storedEntries.resize(count * kEntrySize);
-                          return m_storedEntries.data();
-                      });
-    if (!read) {
+    if (!Acceptable(masterPassword) || !EntriesReadable(directory)) {
         return false;
     }
     // A batch of names is gathered and decrypted together, which keeps the cipher's

@@ -65,7 +65,8 @@ public:
                   std::string_view name, PasswordEntry& out);
 
     // Whether the stored list can be read (a vault without entries can); tells an entry that
-    // is not there from a list that could not be looked through.
+    // is not there from a list that could not be looked through. The list read is kept, still
+    // encrypted, in m_storedEntries.
     bool EntriesReadable(const std::string& directory);
 
     // Appends entry (fields cut to 62 bytes), renaming it when its name is taken (see
