@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "framework/DbCursor.h"
+#include "framework/DbFileRead.h"
 #include "framework/LocalTime.h"
 #include "framework/SecretString.h"
 #include "framework/SecureWipe.h"
@@ -240,8 +241,16 @@ bool VaultStore::ReadStoredEntries(const std::string& directory,
     // Only whole entries are read; a damaged tail shorter than one entry is left out.
     const std::size_t count = length / kEntrySize;
     void* destination = place(count);
-    return count == 0 ||
-           cursor.ReadCurrentStart(destination, static_cast<u_int32_t>(count * kEntrySize)) == 0;
+    const auto bytes = static_cast<u_int32_t>(count * kEntrySize);
+    if (count == 0) {
+        return true;
+    }
+    // A list bigger than the database's whole cache would pass through it page by page on
+    // every read; it is read from the file instead, unless that read declines.
+    return (bytes > Ombrix::DbCacheBytes(vault.GetDb()) &&
+            Ombrix::ReadOverflowValueFromFile(vault.GetDb(), kEntriesKey, kKeyLength, length,
+                                              destination, bytes)) ||
+           cursor.ReadCurrentStart(destination, bytes) == 0;
 }
 
 void VaultStore::ListEntries(EntryList& out, const std::string& directory,

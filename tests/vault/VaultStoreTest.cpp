@@ -244,40 +244,98 @@ std::string WithStoredLength(const std::string& sound, std::uint32_t stored,
 // The entries' chain of overflow pages points past the file, or their item claims more bytes
 // than the chain holds or than the whole file: nothing may be read as if it were whole,
 // written back, or made room for.
-TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
-    MakeVault(kPassword, {}, 60);
-    RestartDevice();
-    const std::string sound = VaultBytes();
-    const std::uint32_t stored = 60 * kEntrySize;
-    std::vector<std::string> damaged = {WithStoredLength(sound, stored, stored + kEntrySize * 5),
-                                        WithStoredLength(sound, stored, 0xFFFFFF00u)};
-    // An overflow page (type 7 at byte 25) first of a chain of two (previous and next page at
-    // bytes 12 and 16): the entries' chain, as the picture's is seven pages long.
-    for (std::size_t page = 8192; page < sound.size(); page += 8192) {
-        const std::uint32_t next = NumberAt(sound, page + 16);
-        if (sound[page + 25] == 7 && NumberAt(sound, page + 12) == 0 && next != 0 &&
-            NumberAt(sound, next * 8192u + 16) == 0) {
-            damaged.push_back(WithNumber(sound, page + 16, 0x7fffff));
-        }
+// A vault of count entries "e0", "e1"... with passwords "pw-e0"..., written as one list.
+void WriteEntries(VaultStore& store, const std::string& directory, int count) {
+    Ombrix::Data<unsigned char> picture;
+    MakePicture(picture, 1);
+    ASSERT_TRUE(store.SetMasterPassword(picture, directory, kPassword, std::nullopt));
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "e" + std::to_string(i);
+        store.m_entries.push_back(MakePasswordEntry(name, "pw-" + name));
     }
-    ASSERT_EQ(damaged.size(), 3u);
+    ASSERT_TRUE(store.SaveEntries(directory, kPassword, false));
+    store.m_entries.clear();
+}
+
+// A list bigger than the database's cache (which is read from the file, not through the
+// cache) reads, changes and looks up as a small one does.
+TEST_F(VaultTest, AListBiggerThanTheDatabaseCacheReadsAndChangesAsAnyOther) {
+    constexpr int kCount = 16000;  // 3.1 MB against a cache of 2.5 MiB
+    WriteEntries(store, directory, kCount);
+    EntryList listed;
+    store.ListEntries(listed, directory, kPassword);
+    ASSERT_EQ(listed.size(), std::size_t{kCount});
+    for (int i = 0; i < kCount; i += 997) {
+        EXPECT_EQ(FieldText(listed[i].name), "e" + std::to_string(i));
+    }
+    PasswordEntry found{};
+    ASSERT_TRUE(store.GetEntry(directory, kPassword, "e15999", found));
+    EXPECT_EQ(FieldText(found.password), "pw-e15999");
+    ASSERT_TRUE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "pw-added")));
+    ASSERT_TRUE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("e6000", "changed")));
+    ASSERT_TRUE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("e0", "")));
+    const Strings entries = Entries(kPassword);
+    ASSERT_EQ(entries.size(), std::size_t{kCount});
+    EXPECT_EQ(entries.front(), "e1=pw-e1");
+    EXPECT_EQ(entries[5999], "e6000=changed");
+    EXPECT_EQ(entries.back(), "added=pw-added");
+}
+
+// The length of the chain of overflow pages that starts at page first, in the file's bytes.
+std::size_t ChainLength(const std::string& file, std::uint32_t first) {
+    std::size_t length = 0;
+    for (std::uint32_t page = first; page != 0 && length < file.size() / 8192;
+         page = NumberAt(file, page * std::size_t{8192} + 16)) {
+        ++length;
+    }
+    return length;
+}
+
+TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
     rusage before{};
     ::getrusage(RUSAGE_SELF, &before);
-    for (const std::string& file : damaged) {
-        Replace(file);
-        EntryList list(3);  // a list used before
-        store.ListEntries(list, directory, kPassword);
-        EXPECT_TRUE(list.empty());
-        PasswordEntry entry{};
-        EXPECT_FALSE(store.GetEntry(directory, kPassword, "e1", entry));
-        Ombrix::Data<unsigned char> picture;
-        MakePicture(picture, 2);
-        EXPECT_FALSE(store.SetMasterPassword(picture, directory, "newpass9", kPassword));
-        EXPECT_FALSE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "1")));
-        EXPECT_FALSE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("e1", "2")));
-        EXPECT_FALSE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("e1", "")));
-        EXPECT_TRUE(VaultBytes() == file);
-        EXPECT_EQ(Picture(kPassword), PictureBytes(1));
+    std::string sound;
+    // A list on two pages, and one bigger than the database's cache.
+    for (const int count : {16000, 60}) {
+        Replace("");
+        WriteEntries(store, directory, count);
+        RestartDevice();
+        sound = VaultBytes();
+        const auto stored = static_cast<std::uint32_t>(count * kEntrySize);
+        std::vector<std::string> damaged = {
+            WithStoredLength(sound, stored, stored + kEntrySize * 5),
+            WithStoredLength(sound, stored, 0xFFFFFF00u)};
+        // The first page of a chain of overflow pages (type 7 at byte 25, no previous page at
+        // byte 12) that is not the picture's seven: halfway along it, the next page (at byte
+        // 16) is put past the file's end.
+        for (std::uint32_t page = 1; page < sound.size() / 8192; ++page) {
+            const std::size_t at = page * std::size_t{8192};
+            const std::size_t length = ChainLength(sound, page);
+            if (sound[at + 25] == 7 && NumberAt(sound, at + 12) == 0 && length != 7) {
+                std::uint32_t middle = page;
+                for (std::size_t i = 0; i < (length - 1) / 2; ++i) {
+                    middle = NumberAt(sound, middle * std::size_t{8192} + 16);
+                }
+                damaged.push_back(WithNumber(sound, middle * std::size_t{8192} + 16, 0x7fffff));
+            }
+        }
+        ASSERT_EQ(damaged.size(), 3u);
+        for (const std::string& file : damaged) {
+            Replace(file);
+            EntryList list(3);  // a list used before
+            store.ListEntries(list, directory, kPassword);
+            EXPECT_TRUE(list.empty()) << count;
+            PasswordEntry entry{};
+            EXPECT_FALSE(store.GetEntry(directory, kPassword, "e1", entry));
+            Ombrix::Data<unsigned char> picture;
+            MakePicture(picture, 2);
+            EXPECT_FALSE(store.SetMasterPassword(picture, directory, "newpass9", kPassword));
+            EXPECT_FALSE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "1")));
+            EXPECT_FALSE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("e1", "2")));
+            EXPECT_FALSE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("e1", "")));
+            EXPECT_TRUE(VaultBytes() == file);
+            EXPECT_EQ(Picture(kPassword), PictureBytes(1));
+        }
     }
     // A picture that claims a few bytes more, or gigabytes.
     for (const std::uint32_t claimed : {std::uint32_t{kPictureBytes} + 16u, 0x7FFFFF00u}) {

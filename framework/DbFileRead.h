@@ -1,0 +1,34 @@
+// A read of one big value straight from a Berkeley DB file, beside the library's own.
+//
+// The library copies a value that outgrew its page into a chain of overflow pages, and reads
+// it back page by page through its cache: one system call per page, and every page copied
+// twice. A value bigger than the whole cache can never stay in it, so each read of it costs
+// a trip through the cache for every page, and the cost per byte grows with the value. This
+// read follows the same chain in the file itself, a few hundred pages per system call,
+// straight into the caller's memory.
+//
+// It only ever answers with bytes it has checked: every page must be the one the chain
+// names, of the overflow kind, linked back to the page before it and holding the bytes the
+// value's length gives it. A file of another layout (other byte order, checksums,
+// encryption, duplicates or other tree flags, another page size) or anything found out of
+// place makes it decline, and the caller reads through the library, which then reports any
+// damage as it always has.
+#pragma once
+
+#include <db_cxx.h>
+
+namespace Ombrix {
+
+// Copies the first length bytes of the value stored under key into buffer, from the file
+// of db (a B-tree database without duplicates). storedLength is the value's whole length as
+// the library reports it; the file must say the same. Pages the handle holds unwritten are
+// flushed first, so that the file holds what the library itself would read. True when
+// buffer holds those bytes; false when this read declines (see above), and buffer's content
+// is then unspecified.
+bool ReadOverflowValueFromFile(Db* db, const void* key, u_int32_t keyLength, u_int32_t storedLength,
+                               void* buffer, u_int32_t length);
+
+// The size in bytes of the cache db was opened with; 0 when it cannot be known.
+u_int64_t DbCacheBytes(Db* db);
+
+}  // namespace Ombrix
