@@ -344,6 +344,9 @@ TEST_F(DamagedVaultTest, EntriesThatCannotBeReadAreNeverReplaced) {
     }
     rusage after{};
     ::getrusage(RUSAGE_SELF, &after);
-    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "KiB more at the peak";
+    // No room was made for a claimed length: gigabytes would show. The lists of the big vault
+    // take a few megabytes each, which the address sanitizer keeps a while after they are
+    // freed.
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "KiB more at the peak";
 }
 }  // namespace
