@@ -1,5 +1,6 @@
 #include "framework/DbFileRead.h"
 
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -88,64 +89,91 @@ int CompareKeys(const unsigned char* a, std::size_t aLength, const void* b, std:
     return aLength < bLength ? -1 : (aLength > bLength ? 1 : 0);
 }
 
+// A key on a tree page, in bounds: its bytes start at offset + keyAt, and its length is the
+// item's first two bytes.
+bool KeyAt(const std::vector<unsigned char>& page, std::size_t offset, std::size_t keyAt,
+           const unsigned char** key, std::size_t* length) {
+    *length = FieldAt<u_int16_t>(page.data() + offset);
+    *key = page.data() + offset + keyAt;
+    return offset + keyAt + *length <= page.size();
+}
+
 // On an internal page, the child whose keys include key: that of the last item whose key is
-// not after it (the first item's key stands before every key).
+// not after it (the first item's key stands before every key). The library finds it by a
+// binary search; the two agree only on keys in strictly rising order, so a page whose keys
+// are not is left to the library.
 bool ChildFor(const std::vector<unsigned char>& page, const void* key, u_int32_t keyLength,
               u_int32_t* child) {
     const std::size_t entries = FieldAt<u_int16_t>(page.data() + layout::kEntriesAt);
+    const unsigned char* previous = nullptr;
+    std::size_t previousLength = 0;
     bool found = false;
     for (std::size_t i = 0; i < entries; ++i) {
         std::size_t offset = 0;
+        const unsigned char* itemKey = nullptr;
+        std::size_t length = 0;
         if (!ItemOffset(page, i, layout::kInternalKeyAt, &offset) ||
-            page[offset + layout::kItemTypeAt] != layout::kKeyDataItem) {
+            page[offset + layout::kItemTypeAt] != layout::kKeyDataItem ||
+            !KeyAt(page, offset, layout::kInternalKeyAt, &itemKey, &length)) {
             return false;
         }
-        const std::size_t length = FieldAt<u_int16_t>(page.data() + offset);
-        if (offset + layout::kInternalKeyAt + length > page.size()) {
-            return false;
+        if (i > 0) {
+            if (previous != nullptr &&
+                CompareKeys(itemKey, length, previous, previousLength) <= 0) {
+                return false;
+            }
+            previous = itemKey;
+            previousLength = length;
         }
-        if (i > 0 && CompareKeys(page.data() + offset + layout::kInternalKeyAt, length, key,
-                                 keyLength) > 0) {
-            break;
+        if (i == 0 || CompareKeys(itemKey, length, key, keyLength) <= 0) {
+            *child = FieldAt<u_int32_t>(page.data() + offset + layout::kOverflowPageAt);
+            found = true;
         }
-        *child = FieldAt<u_int32_t>(page.data() + offset + layout::kOverflowPageAt);
-        found = true;
     }
     return found;
 }
 
 // On a leaf page (key and value items in turn), the first page and the length of key's
-// value, when it is stored on overflow pages.
+// value, when it is stored on overflow pages. As on internal pages, the keys must rise
+// strictly for this page to be read as the library reads it.
 bool OverflowValueOnLeaf(const std::vector<unsigned char>& page, const void* key,
                          u_int32_t keyLength, u_int32_t* first, u_int32_t* total) {
     const std::size_t entries = FieldAt<u_int16_t>(page.data() + layout::kEntriesAt);
+    const unsigned char* previous = nullptr;
+    std::size_t previousLength = 0;
+    std::size_t match = entries;
     for (std::size_t i = 0; i + 1 < entries; i += 2) {
         std::size_t offset = 0;
+        const unsigned char* itemKey = nullptr;
+        std::size_t length = 0;
         if (!ItemOffset(page, i, layout::kKeyDataBytesAt, &offset)) {
             return false;
         }
         const unsigned char type = page[offset + layout::kItemTypeAt];
-        const std::size_t length = FieldAt<u_int16_t>(page.data() + offset);
         if ((type & 0x7F) != layout::kKeyDataItem ||
-            offset + layout::kKeyDataBytesAt + length > page.size()) {
+            !KeyAt(page, offset, layout::kKeyDataBytesAt, &itemKey, &length) ||
+            (previous != nullptr && CompareKeys(itemKey, length, previous, previousLength) <= 0)) {
             return false;
         }
-        if (CompareKeys(page.data() + offset + layout::kKeyDataBytesAt, length, key, keyLength) !=
-            0) {
-            continue;
+        previous = itemKey;
+        previousLength = length;
+        if (CompareKeys(itemKey, length, key, keyLength) == 0) {
+            if (type != layout::kKeyDataItem) {
+                return false;  // a key marked deleted is left to the library
+            }
+            match = i;
         }
-        // A key marked deleted, or a value kept on the page itself, is left to the library.
-        std::size_t valueOffset = 0;
-        if (type != layout::kKeyDataItem ||
-            !ItemOffset(page, i + 1, layout::kOverflowLengthAt + 4, &valueOffset) ||
-            page[valueOffset + layout::kItemTypeAt] != layout::kOverflowItem) {
-            return false;
-        }
-        *first = FieldAt<u_int32_t>(page.data() + valueOffset + layout::kOverflowPageAt);
-        *total = FieldAt<u_int32_t>(page.data() + valueOffset + layout::kOverflowLengthAt);
-        return true;
     }
-    return false;
+    // A value kept on the page itself is the library's to read.
+    std::size_t valueOffset = 0;
+    if (match == entries ||
+        !ItemOffset(page, match + 1, layout::kOverflowLengthAt + 4, &valueOffset) ||
+        page[valueOffset + layout::kItemTypeAt] != layout::kOverflowItem) {
+        return false;
+    }
+    *first = FieldAt<u_int32_t>(page.data() + valueOffset + layout::kOverflowPageAt);
+    *total = FieldAt<u_int32_t>(page.data() + valueOffset + layout::kOverflowLengthAt);
+    return true;
 }
 
 // Finds key's overflow value from the tree's root down, checking the file's layout on the
@@ -191,8 +219,8 @@ bool FindOverflowValue(int fd, u_int32_t pageSize, const void* key, u_int32_t ke
 // those already found in place. A page is taken only when the page before it names it;
 // bytes that a wrong guess put in out lie past every page taken, and the page that belongs
 // there overwrites them.
-bool ReadChain(int fd, u_int32_t pageSize, u_int32_t first, u_int32_t total, unsigned char* out,
-               u_int32_t length) {
+bool ReadChain(int fd, u_int32_t pageSize, std::uint64_t filePages, u_int32_t first,
+               u_int32_t total, unsigned char* out, u_int32_t length) {
     const std::size_t perPage = pageSize - layout::kHeaderBytes;
     const std::size_t pagesNeeded = (static_cast<std::size_t>(length) + perPage - 1) / perPage;
     std::vector<unsigned char> headers(kMaxPagesPerCall * layout::kHeaderBytes);
@@ -205,10 +233,13 @@ bool ReadChain(int fd, u_int32_t pageSize, u_int32_t first, u_int32_t total, uns
     std::int64_t direction = 1;  // where the chain is guessed to go on
     std::size_t stretch = 1;     // how many pages the next call reads
     while (index < pagesNeeded) {
-        std::size_t pages = std::min(stretch, pagesNeeded - index);
-        if (direction < 0) {
-            pages = std::min<std::size_t>(pages, number);  // no stretch reaches below page 1
+        // Page 0 is the meta page, and a chain never leaves the file.
+        if (number == 0 || number >= filePages) {
+            return false;
         }
+        // No stretch reaches below page 1 or past the file's last page.
+        std::size_t pages = std::min(stretch, pagesNeeded - index);
+        pages = std::min<std::uint64_t>(pages, direction < 0 ? number : filePages - number);
         const std::uint64_t lowest = direction > 0 ? number : number - (pages - 1);
         pieces.clear();
         for (std::size_t inFile = 0; inFile < pages; ++inFile) {
@@ -224,7 +255,7 @@ bool ReadChain(int fd, u_int32_t pageSize, u_int32_t first, u_int32_t total, uns
         const ssize_t read = ::preadv(fd, pieces.data(), static_cast<int>(pieces.size()),
                                       static_cast<off_t>(lowest * pageSize));
         if (read != static_cast<ssize_t>(pages * pageSize)) {
-            return false;  // past the file's end, or a failed read
+            return false;  // a failed read, or a file cut short meanwhile
         }
         std::size_t taken = 0;
         u_int32_t next = 0;
@@ -267,19 +298,26 @@ bool ReadOverflowValueFromFile(Db* db, const void* key, u_int32_t keyLength, u_i
     int swapped = 0;
     u_int32_t pageSize = 0;
     u_int32_t flags = 0;
+    int (*compare)(Db*, const Dbt*, const Dbt*) = nullptr;
+    size_t (*prefix)(Db*, const Dbt*, const Dbt*) = nullptr;
     int fd = -1;
+    struct stat file;
+    // Keys in another order than bytewise would be found elsewhere in the tree.
     if (db == nullptr || buffer == nullptr || length == 0 || db->get_byteswapped(&swapped) != 0 ||
         swapped != 0 || db->get_pagesize(&pageSize) != 0 || pageSize <= layout::kHeaderBytes ||
         db->get_flags(&flags) != 0 ||
         (flags & (DB_CHKSUM | DB_ENCRYPT | DB_DUP | DB_DUPSORT | DB_RECNUM)) != 0 ||
-        db->fd(&fd) != 0 || db->sync(0) != 0) {
+        db->get_bt_compare(&compare) != 0 || compare != nullptr ||
+        db->get_bt_prefix(&prefix) != 0 || prefix != nullptr || db->fd(&fd) != 0 ||
+        db->sync(0) != 0 || ::fstat(fd, &file) != 0) {
         return false;
     }
     u_int32_t first = 0;
     u_int32_t total = 0;
     return FindOverflowValue(fd, pageSize, key, keyLength, &first, &total) &&
            total == storedLength && length <= total &&
-           ReadChain(fd, pageSize, first, total, static_cast<unsigned char*>(buffer), length);
+           ReadChain(fd, pageSize, static_cast<std::uint64_t>(file.st_size) / pageSize, first,
+                     total, static_cast<unsigned char*>(buffer), length);
 }
 
 u_int64_t DbCacheBytes(Db* db) {

@@ -7,12 +7,18 @@
 // read follows the same chain in the file itself, a few hundred pages per system call,
 // straight into the caller's memory.
 //
-// It only ever answers with bytes it has checked: every page must be the one the chain
-// names, of the overflow kind, linked back to the page before it and holding the bytes the
-// value's length gives it. A file of another layout (other byte order, checksums,
-// encryption, duplicates or other tree flags, another page size) or anything found out of
-// place makes it decline, and the caller reads through the library, which then reports any
-// damage as it always has.
+// It only ever answers with bytes it has checked: the tree's pages on the way to the key
+// must hold their keys in strictly rising order (where the library's binary search and this
+// read's scan agree), and every page of the chain must be the one the chain names, of the
+// overflow kind, linked back to the page before it and holding the bytes the value's length
+// gives it. A file of another layout (other byte order, checksums, encryption, duplicates or
+// other tree flags, keys in an order of the caller's, another page size) or anything found
+// out of place makes it decline, and the caller reads through the library, which then
+// reports any damage as it always has.
+//
+// The file must change only through this handle: another handle writing the same file,
+// or a write through this one during the read, can leave the file different from what the
+// library would read. The program writes its vault through a copy that replaces the file.
 #pragma once
 
 #include <db_cxx.h>

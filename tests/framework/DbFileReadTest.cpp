@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -146,6 +147,22 @@ TEST_F(DbFileReadTest, ReadsWhatTheLibraryReadsWhereverTheChainLies) {
     const std::string last = Value(20 * kPerPage, 99);
     Put("pass", last);
     EXPECT_TRUE(FromFile("pass", last.size(), last.size()) == last);
+
+    // A chain that runs forwards to within a stretch of the file's end, then jumps back.
+    Open("jumps.db");
+    for (const auto& [key, size] :
+         std::vector<std::pair<const char*, std::size_t>>{{"pass", 800000},
+                                                          {"side", 300000},
+                                                          {"pass", 500000},
+                                                          {"side", 20},
+                                                          {"pass", 900000},
+                                                          {"side", 400000},
+                                                          {"pass", 700001}}) {
+        Put(key, Value(size, 1));
+    }
+    const std::string jumps = Value(700001, 1);
+    EXPECT_TRUE(FromFile("pass", 700001, 700001) == jumps);
+    EXPECT_TRUE(FromFile("pass", 700001, 650000) == jumps.substr(0, 650000));
 }
 
 // Whatever it cannot vouch for is left to the library: keys it does not find or that hold
@@ -209,6 +226,71 @@ TEST_F(DbFileReadTest, DeclinesWhatItCannotVouchFor) {
     }
     Open("sound.db");
     EXPECT_TRUE(FromFile("pass", bigLength, bigLength) == big);
+}
+
+// Keys out of order, where the library's binary search and a scan part ways, must never give
+// a value other than the library's: the same key twice on a leaf, and a separator on an
+// internal page put after the next one, above a leaf where a key was renamed to the one
+// looked for.
+TEST_F(DbFileReadTest, KeysOutOfOrderNeverGiveAnotherValueThanTheLibrarys) {
+    const auto pageWith = [this](const std::string& bytes) {
+        const std::string file = testsupport::ReadFile(path);
+        const std::size_t at = file.find(bytes, kPageSize);
+        EXPECT_NE(at, std::string::npos) << bytes;
+        return at == std::string::npos ? 0 : at;
+    };
+    const auto sameAsLibrary = [this](const std::string& key, u_int32_t length) {
+        const std::optional<std::string> read = FromFile(key, length, length);
+        std::string library(length, '\0');
+        Dbt k(const_cast<char*>(key.data()), static_cast<u_int32_t>(key.size()));
+        Dbt v(&library[0], length);
+        v.set_ulen(length);
+        v.set_flags(DB_DBT_USERMEM);
+        return !read || (m_db->get(nullptr, &k, &v, 0) == 0 && *read == library);
+    };
+    constexpr u_int32_t kLength = 100000;
+
+    Open("twice.db");
+    Put("pasa", Value(kLength, 1));
+    Put("pass", Value(kLength, 2));
+    Close();
+    Patch(path, pageWith("pasa"), "pass");
+    Open("twice.db");
+    EXPECT_TRUE(sameAsLibrary("pass", kLength));
+
+    Open("tree.db");
+    for (int i = 100; i < 500; ++i) {
+        Put("k" + std::to_string(i), Value(90, i));
+    }
+    Put("k200", Value(kLength, 1));
+    Put("k400", Value(kLength, 3));
+    Close();
+    const std::size_t leafKey = pageWith("k200");
+    const std::string file = testsupport::ReadFile(path);
+    std::uint32_t root = 0;
+    std::memcpy(&root, file.data() + 88, 4);
+    // The root's items: offsets after the 26-byte header; each item a length, a type, a
+    // spare byte, the child page, a record count and the key.
+    const std::size_t rootAt = std::size_t{root} * kPageSize;
+    std::uint16_t entries = 0;
+    std::memcpy(&entries, file.data() + rootAt + 20, 2);
+    std::size_t separator = 0;
+    for (std::size_t i = 0; i + 1 < entries; ++i) {
+        std::uint16_t item = 0;
+        std::uint16_t next = 0;
+        std::uint32_t child = 0;
+        std::memcpy(&item, file.data() + rootAt + 26 + 2 * i, 2);
+        std::memcpy(&next, file.data() + rootAt + 26 + 2 * (i + 1), 2);
+        std::memcpy(&child, file.data() + rootAt + item + 4, 4);
+        if (child == leafKey / kPageSize) {
+            separator = rootAt + next + 12;
+        }
+    }
+    ASSERT_NE(separator, 0u) << "the leaf of k200 has a separator after it";
+    Patch(path, separator, "k9");
+    Patch(path, leafKey, "k400");
+    Open("tree.db");
+    EXPECT_TRUE(sameAsLibrary("k400", kLength));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <regex>
 
+#include "framework/DbFileRead.h"
 #include "framework/DurableFile.h"
 #include "vault/VaultBackup.h"
 #include "vault/VaultCipher.h"
@@ -257,11 +258,24 @@ void WriteEntries(VaultStore& store, const std::string& directory, int count) {
     store.m_entries.clear();
 }
 
-// A list bigger than the database's cache (which is read from the file, not through the
-// cache) reads, changes and looks up as a small one does.
+// A list bigger than the database's cache is read from the file, not through the cache: the
+// vault's file, as each change leaves it, is one that read answers for, with the library's
+// bytes; and such a list reads, changes and looks up as a small one does.
 TEST_F(VaultTest, AListBiggerThanTheDatabaseCacheReadsAndChangesAsAnyOther) {
+    const auto readFromTheFile = [this] {
+        const std::string stored = Record(VaultFile(), "pass");
+        const auto length = static_cast<u_int32_t>(stored.size());
+        Db db(nullptr, DB_CXX_NO_EXCEPTIONS);
+        std::string fromFile(length, '\0');
+        const bool read =
+            db.open(nullptr, VaultFile().c_str(), nullptr, DB_BTREE, DB_RDONLY, 0) == 0 &&
+            Ombrix::ReadOverflowValueFromFile(&db, "pass", 4, length, &fromFile[0], length);
+        db.close(0);
+        return read && fromFile == stored;
+    };
     constexpr int kCount = 16000;  // 3.1 MB against a cache of 2.5 MiB
     WriteEntries(store, directory, kCount);
+    EXPECT_TRUE(readFromTheFile());
     EntryList listed;
     store.ListEntries(listed, directory, kPassword);
     ASSERT_EQ(listed.size(), std::size_t{kCount});
@@ -272,8 +286,11 @@ TEST_F(VaultTest, AListBiggerThanTheDatabaseCacheReadsAndChangesAsAnyOther) {
     ASSERT_TRUE(store.GetEntry(directory, kPassword, "e15999", found));
     EXPECT_EQ(FieldText(found.password), "pw-e15999");
     ASSERT_TRUE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "pw-added")));
+    EXPECT_TRUE(readFromTheFile());
     ASSERT_TRUE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("e6000", "changed")));
+    EXPECT_TRUE(readFromTheFile());
     ASSERT_TRUE(store.DeleteEntry(directory, kPassword, MakePasswordEntry("e0", "")));
+    EXPECT_TRUE(readFromTheFile());
     const Strings entries = Entries(kPassword);
     ASSERT_EQ(entries.size(), std::size_t{kCount});
     EXPECT_EQ(entries.front(), "e1=pw-e1");
