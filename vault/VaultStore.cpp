@@ -298,8 +298,16 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     constexpr std::size_t kNameBytes = sizeof(PasswordEntry::name);
     const VaultDecryptor decryptor(masterPassword);
     const std::size_t count = m_storedEntries.size() / kEntrySize;
+    // A stored name is the one asked for when its text (its bytes up to the first zero) is
+    // the name's, itself up to its first zero: compared in place, so that the names passed
+    // over are never measured.
+    const std::string_view wanted = name.substr(0, std::min(name.find('\0'), name.size()));
+    const auto isWanted = [wanted](const unsigned char* field) {
+        return wanted.size() <= kNameBytes &&
+               std::memcmp(field, wanted.data(), wanted.size()) == 0 &&
+               (wanted.size() == kNameBytes || field[wanted.size()] == 0);
+    };
     unsigned char names[kBatch * kNameBytes];
-    PasswordEntry candidate{};
     bool found = false;
     for (std::size_t first = 0; first < count && !found; first += kBatch) {
         const std::size_t batch = std::min(kBatch, count - first);
@@ -309,8 +317,7 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
         }
         decryptor.Decrypt(names, names, batch * kNameBytes);
         for (std::size_t i = 0; i < batch && !found; ++i) {
-            std::memcpy(candidate.name, names + i * kNameBytes, kNameBytes);
-            if (HasName(candidate, name)) {
+            if (isWanted(names + i * kNameBytes)) {
                 decryptor.Decrypt(&m_storedEntries[(first + i) * kEntrySize],
                                   reinterpret_cast<unsigned char*>(&out), kEntrySize);
                 found = true;
@@ -318,7 +325,6 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
         }
     }
     Ombrix::SecureWipe(names, sizeof names);
-    WipeEntry(candidate);
     return found;
 }
 
