@@ -304,7 +304,7 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     const std::string_view wanted = name.substr(0, std::min(name.find('\0'), name.size()));
     const auto isWanted = [wanted](const unsigned char* field) {
         return wanted.size() <= kNameBytes &&
-               std::memcmp(field, wanted.data(), wanted.size()) == 0 &&
+               (wanted.empty() || std::memcmp(field, wanted.data(), wanted.size()) == 0) &&
                (wanted.size() == kNameBytes || field[wanted.size()] == 0);
     };
     unsigned char names[kBatch * kNameBytes];

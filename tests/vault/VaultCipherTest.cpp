@@ -126,6 +126,7 @@ TEST(VaultReadTest, ListsNamesAndKindsOnlyAndLooksUpAcrossBatches) {
     }
     // An absent name, a wrong or too short master password: the entry stays as it was.
     EXPECT_FALSE(store.GetEntry(at, master, "name-130", found));
+    EXPECT_FALSE(store.GetEntry(at, master, std::string_view(), found));  // no name at all
     EXPECT_FALSE(store.GetEntry(at, "not-the-master", "name-1", found));
     EXPECT_FALSE(store.GetEntry(at, "short", "name-1", found));
     EXPECT_EQ(FieldText(found.name), "name-129");
