@@ -301,7 +301,6 @@ bool ReadOverflowValueFromFile(Db* db, const void* key, u_int32_t keyLength, u_i
     int (*compare)(Db*, const Dbt*, const Dbt*) = nullptr;
     size_t (*prefix)(Db*, const Dbt*, const Dbt*) = nullptr;
     int fd = -1;
-    struct stat file;
     // Keys in another order than bytewise would be found elsewhere in the tree.
     if (db == nullptr || buffer == nullptr || length == 0 || db->get_byteswapped(&swapped) != 0 ||
         swapped != 0 || db->get_pagesize(&pageSize) != 0 || pageSize <= layout::kHeaderBytes ||
@@ -309,15 +308,15 @@ bool ReadOverflowValueFromFile(Db* db, const void* key, u_int32_t keyLength, u_i
         (flags & (DB_CHKSUM | DB_ENCRYPT | DB_DUP | DB_DUPSORT | DB_RECNUM)) != 0 ||
         db->get_bt_compare(&compare) != 0 || compare != nullptr ||
         db->get_bt_prefix(&prefix) != 0 || prefix != nullptr || db->fd(&fd) != 0 ||
-        db->sync(0) != 0 || ::fstat(fd, &file) != 0) {
+        db->sync(0) != 0) {
         return false;
     }
     u_int32_t first = 0;
     u_int32_t total = 0;
     return FindOverflowValue(fd, pageSize, key, keyLength, &first, &total) &&
            total == storedLength && length <= total &&
-           ReadChain(fd, pageSize, static_cast<std::uint64_t>(file.st_size) / pageSize, first,
-                     total, static_cast<unsigned char*>(buffer), length);
+           ReadChain(fd, pageSize, DbFileBytes(db) / pageSize, first, total,
+                     static_cast<unsigned char*>(buffer), length);
 }
 
 u_int64_t DbCacheBytes(Db* db) {
@@ -328,6 +327,14 @@ u_int64_t DbCacheBytes(Db* db) {
         return 0;
     }
     return (static_cast<u_int64_t>(gigabytes) << 30) + bytes;
+}
+
+u_int64_t DbFileBytes(Db* db) {
+    int fd = -1;
+    struct stat info;
+    return db != nullptr && db->fd(&fd) == 0 && ::fstat(fd, &info) == 0
+               ? static_cast<u_int64_t>(info.st_size)
+               : 0;
 }
 
 }  // namespace Ombrix

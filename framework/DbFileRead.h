@@ -37,4 +37,7 @@ bool ReadOverflowValueFromFile(Db* db, const void* key, u_int32_t keyLength, u_i
 // The size in bytes of the cache db was opened with; 0 when it cannot be known.
 u_int64_t DbCacheBytes(Db* db);
 
+// The size in bytes of db's file; 0 when it cannot be known.
+u_int64_t DbFileBytes(Db* db);
+
 }  // namespace Ombrix

@@ -36,6 +36,10 @@ PasswordEntry MakePasswordEntry(std::string_view name, std::string_view password
 // Zeroes an entry in a way the compiler may not drop.
 void WipeEntry(PasswordEntry& entry);
 
+// Whether the text of the field that starts at field (kEntryFieldSize bytes) is text, itself
+// taken up to its first zero byte. Compared in place: the field's end is never looked for.
+bool FieldHasText(const char* field, std::string_view text);
+
 // Whether the entry's name is exactly name (its bytes up to the first zero byte).
 bool HasName(const PasswordEntry& entry, std::string_view name);
 

@@ -1,7 +1,5 @@
 #include "vault/VaultStore.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstddef>
@@ -52,14 +50,6 @@ bool ReadValueOfLength(DbCursor& cursor, Data<unsigned char>& buffer, int length
     buffer.m_nLength = 0;
     buffer.Extend(length);
     return cursor.ReadCurrent(buffer.m_pBuffer, stored) == 0;
-}
-
-// The size of the database's file; 0 when it cannot be known.
-std::uint64_t FileSize(Db* db) {
-    int fd = -1;
-    struct stat info;
-    return db->fd(&fd) == 0 && ::fstat(fd, &info) == 0 ? static_cast<std::uint64_t>(info.st_size)
-                                                       : 0;
 }
 
 }  // namespace
@@ -235,7 +225,8 @@ bool VaultStore::ReadStoredEntries(const std::string& directory,
     }
     // A damaged file may claim any length: no value is longer than the file that holds it,
     // and no room is made for more.
-    if (found != 0 || cursor.CurrentLength(&length) != 0 || length > FileSize(vault.GetDb())) {
+    if (found != 0 || cursor.CurrentLength(&length) != 0 ||
+        length > Ombrix::DbFileBytes(vault.GetDb())) {
         return false;
     }
     // Only whole entries are read; a damaged tail shorter than one entry is left out.
@@ -298,15 +289,6 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     constexpr std::size_t kNameBytes = sizeof(PasswordEntry::name);
     const VaultDecryptor decryptor(masterPassword);
     const std::size_t count = m_storedEntries.size() / kEntrySize;
-    // A stored name is the one asked for when its text (its bytes up to the first zero) is
-    // the name's, itself up to its first zero: compared in place, so that the names passed
-    // over are never measured.
-    const std::string_view wanted = name.substr(0, std::min(name.find('\0'), name.size()));
-    const auto isWanted = [wanted](const unsigned char* field) {
-        return wanted.size() <= kNameBytes &&
-               (wanted.empty() || std::memcmp(field, wanted.data(), wanted.size()) == 0) &&
-               (wanted.size() == kNameBytes || field[wanted.size()] == 0);
-    };
     unsigned char names[kBatch * kNameBytes];
     bool found = false;
     for (std::size_t first = 0; first < count && !found; first += kBatch) {
@@ -317,7 +299,8 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
         }
         decryptor.Decrypt(names, names, batch * kNameBytes);
         for (std::size_t i = 0; i < batch && !found; ++i) {
-            if (isWanted(names + i * kNameBytes)) {
+            // Compared in place, so that the names passed over are never measured.
+            if (FieldHasText(reinterpret_cast<const char*>(names + i * kNameBytes), name)) {
                 decryptor.Decrypt(&m_storedEntries[(first + i) * kEntrySize],
                                   reinterpret_cast<unsigned char*>(&out), kEntrySize);
                 found = true;
