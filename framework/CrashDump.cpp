@@ -415,9 +415,11 @@ void InstallCrashDumpWriter(const std::string& dumpName, const std::string& outp
     g_settings.namePrefix[g_settings.prefixLength] = '\0';
     g_settings.utcOffsetSeconds = LocalUtcOffset();
 
-    // The first backtrace may load the unwinder and allocate; do it now, not in a crash.
-    void* frames[4];
-    ::backtrace(frames, 4);
+    // The first backtrace may load the unwinder and allocate; do it now, not in a crash. One
+    // frame is enough for that: each frame more looks up the unwind tables of another
+    // function, which only brings more of the program's file into memory.
+    void* frames[1];
+    ::backtrace(frames, 1);
 
     // The installing thread (the main thread) keeps its signal stack for the whole run.
     static AlternateSignalStack mainThreadStack;
