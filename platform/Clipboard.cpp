@@ -4,19 +4,21 @@
 #include <cstring>
 #include <optional>
 
-#include <cryptopp/osrng.h>
-#include <cryptopp/sha.h>
+#include <sys/random.h>
 #include <wx/clipbrd.h>
+
 #include <wx/dataobj.h>
+#include <cerrno>
 
 #include "framework/SecretString.h"
 #include "platform/TextCodec.h"
+#include "vault/Sha256.h"
 
 namespace platform {
 
 namespace {
 
-using Digest = std::array<unsigned char, CryptoPP::SHA256::DIGESTSIZE>;
+using Digest = Sha256::Digest;
 
 // What the program remembers of the last text it put on the clipboard: a hash of the text
 // with a salt drawn once per run, so that the hash cannot be looked up in a table of
@@ -29,12 +31,10 @@ public:
     }
 
     Digest Hash(const void* text, size_t size) const {
-        CryptoPP::SHA256 sha;
+        Sha256 sha;
         sha.Update(m_salt.data(), m_salt.size());
-        sha.Update(static_cast<const CryptoPP::byte*>(text), size);
-        Digest digest;
-        sha.Final(digest.data());
-        return digest;
+        sha.Update(text, size);
+        return sha.Final();
     }
 
     void Remember(const Digest& digest) { m_last = digest; }
@@ -42,12 +42,24 @@ public:
     bool Matches(const Digest& digest) const { return m_last && *m_last == digest; }
 
 private:
+    // The salt from the kernel's random source. Should it fail (it does not block once the
+    // system has started), the digests are unsalted: they still only serve to recognise
+    // the program's own text.
     ClipboardMemory() {
-        CryptoPP::AutoSeededRandomPool random;
-        random.GenerateBlock(m_salt.data(), m_salt.size());
+        size_t filled = 0;
+        while (filled < m_salt.size()) {
+            const ssize_t got = getrandom(m_salt.data() + filled, m_salt.size() - filled, 0);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            filled += static_cast<size_t>(got);
+        }
     }
 
-    std::array<CryptoPP::byte, 32> m_salt{};
+    std::array<unsigned char, 32> m_salt{};
     std::optional<Digest> m_last;
 };
 

@@ -2,18 +2,22 @@
 """Writes app/StartUpOrder.ld: the program's code run at start-up, put together by the link.
 
 The kernel maps a program's code in stretches of 64 KB around every page the program touches.
-Berkeley DB and Crypto++ come from their static archives, where the objects lie in the order
-the linker pulls them in, so the few functions of each that run at start-up are spread over
-the whole of their code, and nearly all of it becomes resident. The linker script written
-here names the code that ran, so that it lies in one stretch at
-the start of the program's code.
+Berkeley DB comes from its static archive, where the objects lie in the order the linker
+pulls them in, so the few functions it runs at start-up are spread over the whole of its
+code, and nearly all of it becomes resident. The linker script written here names the code
+that ran, so that it lies in one stretch at the start of the program's code.
 
 Usage (a maintainer's step, after the start-up has changed; the build only reads the result):
-  1. Link the program once with a map whose names are not demangled: add
-       -Wl,--no-demangle -Wl,-Map,ferrocask.map to its link options and build.
-  2. Run it to its first panel under callgrind, without demangling, and end it:
-       valgrind --tool=callgrind --demangle=no --callgrind-out-file=start.cg ./ferrocask
-  3. scripts/start-up-order.py start.cg ferrocask.map > app/StartUpOrder.ld
+  1. Build the program without the present order (profilers do not see functions outside
+     the code section) and with a link map:
+       cmake -S . -B build-order -G Ninja -DFERROCASK_START_UP_ORDER=OFF \
+             -DFERROCASK_LINK_MAP=$PWD/build-order/ferrocask.map && \
+       cmake --build build-order --target ferrocask
+  2. Run it from a folder with a vault to its first panel under callgrind, without
+     demangling, dump the profile once the panel is shown and end the program:
+       valgrind --tool=callgrind --demangle=no --callgrind-out-file=start.%p ./ferrocask
+       callgrind_control -d    (from another shell)
+  3. scripts/start-up-order.py start.<pid>.1 build-order/ferrocask.map > app/StartUpOrder.ld
 
 Functions compiled in sections of their own are named one by one; an object from an archive
 built without them is named whole (its code section), once.

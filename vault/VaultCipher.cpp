@@ -4,20 +4,19 @@
 #include <cstring>
 #include <stdexcept>
 
-#include <cryptopp/rijndael.h>
-
 #include "framework/MemoryLock.h"
+#include "vault/Aes128.h"
 #include "vault/VaultDecryptor.h"
 
 const unsigned char kVaultKeyOffset = FERROCASK_KEY_OFFSET;
 
 namespace {
 
-// The key and the cipher built from it (whose key schedule Crypto++ keeps inside the
-// object), together in memory that is locked while they live and wiped when they go.
+// The key and the cipher's round keys, together in memory that is locked while they live
+// and wiped when they go.
 struct EncryptionWithKey {
     VaultKey key;
-    CryptoPP::Rijndael::Encryption cipher;
+    Aes128 cipher;
 };
 
 // What both directions refuse: a password too short to make a key, or no buffer.
@@ -38,10 +37,9 @@ bool EncryptVaultBuffer(std::string_view masterPassword, unsigned char* buffer, 
     }
     Ombrix::LockedBox<EncryptionWithKey> state;
     DeriveVaultKeyInto(masterPassword, state->key, keyOffset);
-    state->cipher.SetKey(state->key, state->key.size());
-    // No XOR input and no flags: every block is transformed on its own, exactly as if it
-    // were processed one at a time, which is what the stored format requires.
-    state->cipher.AdvancedProcessBlocks(buffer, nullptr, buffer, wholeBlocks * kVaultBlockSize, 0);
+    state->cipher.SetKey(state->key.data(), Aes128::Direction::kEncrypt);
+    // Every block is transformed on its own, which is what the stored format requires.
+    state->cipher.Process(buffer, buffer, wholeBlocks);
     return true;
 }
 
@@ -61,7 +59,7 @@ void DeriveVaultKeyInto(std::string_view masterPassword, VaultKey& key, unsigned
     while (length < kKeySize) {
         const size_t appended = std::min(length, kKeySize - length);
         for (size_t i = 0; i < appended; ++i) {
-            key[length + i] = static_cast<CryptoPP::byte>(key[i] + keyOffset);
+            key[length + i] = static_cast<unsigned char>(key[i] + keyOffset);
         }
         length *= 2;
     }

@@ -3,11 +3,11 @@
 // on every detail here, so none of it may change.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
-#include <cryptopp/secblock.h>
-
 #include "framework/Data.h"
+#include "framework/SecureWipe.h"
 
 constexpr int kVaultKeySize = 16;
 constexpr int kVaultBlockSize = 16;
@@ -18,7 +18,29 @@ constexpr int kMinMasterPasswordLength = 8;
 extern const unsigned char kVaultKeyOffset;
 
 // A key that wipes itself when it goes out of scope.
-using VaultKey = CryptoPP::FixedSizeSecBlock<CryptoPP::byte, kVaultKeySize>;
+class VaultKey {
+public:
+    VaultKey() = default;
+    VaultKey(const VaultKey& other) : VaultKey() { *this = other; }
+    VaultKey& operator=(const VaultKey& other) {
+        for (std::size_t i = 0; i < size(); ++i) {
+            m_bytes[i] = other.m_bytes[i];
+        }
+        return *this;
+    }
+    ~VaultKey() { Ombrix::SecureWipe(m_bytes, sizeof m_bytes); }
+
+    unsigned char* data() { return m_bytes; }
+    const unsigned char* data() const { return m_bytes; }
+    static constexpr std::size_t size() { return kVaultKeySize; }
+    unsigned char& operator[](std::size_t i) { return m_bytes[i]; }
+    unsigned char operator[](std::size_t i) const { return m_bytes[i]; }
+    const unsigned char* begin() const { return m_bytes; }
+    const unsigned char* end() const { return m_bytes + kVaultKeySize; }
+
+private:
+    unsigned char m_bytes[kVaultKeySize] = {};
+};
 
 // The 16-byte key of a master password of at least 8 bytes: the password is repeated, with
 // the offset added to every byte of the repetition, until it reaches 16 bytes; then cut to

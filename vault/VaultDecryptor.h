@@ -1,8 +1,7 @@
 // Decryption of vault blocks under one master password, with one key set-up for many calls:
-// the list's reads decrypt field by field. Where the processor has AES instructions they are
-// used directly, eight blocks in flight at a time; elsewhere Crypto++ does the work. Either
-// way the blocks are exactly those the vault's cipher gives, and the key and its round keys
-// live in locked memory that is wiped when the decryptor goes.
+// the list's reads decrypt field by field (with Aes128: the processor's AES instructions
+// where there are any). The key and its round keys live in locked memory that is wiped when
+// the decryptor goes.
 #pragma once
 
 #include <cstddef>
@@ -32,5 +31,4 @@ public:
 private:
     struct Schedule;
     Ombrix::LockedBox<Schedule> m_schedule;
-    bool m_processor;
 };

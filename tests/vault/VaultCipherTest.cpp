@@ -45,7 +45,7 @@ TEST(VaultCipherTest, EncryptsAsEcbAndOnlyTheRightKeyRestores) {
         const Bytes plain = RandomBytes(49152 + 8, 3);
         Bytes buffer = plain, expected = plain;
         const VaultKey key = DeriveVaultKey(password);
-        CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption(key, key.size())
+        CryptoPP::ECB_Mode<CryptoPP::AES>::Encryption(key.data(), key.size())
             .ProcessData(expected.data(), plain.data(), 49152);
         ASSERT_TRUE(EncryptVaultBuffer(password, buffer.data(), 49152 + 8));
         EXPECT_EQ(buffer, expected) << password;
@@ -80,7 +80,7 @@ TEST_P(ProcessorInstructions, DecryptsAsCryptoppDoesAndLeavesAPartialTail) {
              {"abcdefgh", "0123456789abcdef", "a longer passphrase!"}) {
             const Bytes stored = RandomBytes(length, length * 31u + 7);
             const VaultKey key = DeriveVaultKey(password);
-            CryptoPP::AES::Decryption reference(key, key.size());
+            CryptoPP::AES::Decryption reference(key.data(), key.size());
             Bytes expected = stored;
             for (std::size_t at = 0; at + 16 <= length; at += 16) {
                 reference.ProcessBlock(&expected[at]);
