@@ -151,6 +151,19 @@ void DecryptBlockBytewise(const unsigned char (*keys)[16], unsigned char* state)
     AddRoundKey(state, keys[0]);
 }
 
+// The byte-wise cipher over a run of blocks, each copied into a state that is wiped after.
+template <void (*kTransform)(const unsigned char (*)[16], unsigned char*)>
+void BlockByBlock(const unsigned char (*keys)[16], const unsigned char* in, unsigned char* out,
+                  std::size_t blocks) {
+    unsigned char state[16];
+    for (std::size_t i = 0; i < blocks; ++i) {
+        std::memcpy(state, in + 16 * i, 16);
+        kTransform(keys, state);
+        std::memcpy(out + 16 * i, state, 16);
+    }
+    Ombrix::SecureWipe(state, sizeof state);
+}
+
 // ---- The processor's AES instructions ------------------------------------------------------
 
 bool ProcessorHasAes() {
@@ -255,39 +268,17 @@ Aes128::~Aes128() {
 }
 
 void Aes128::SetKey(const unsigned char* key, Direction direction) {
-    m_direction = direction;
-    m_processor = ProcessorInstructionsInUse();
+    const bool encrypt = direction == Direction::kEncrypt;
     ExpandKey(key, m_roundKeys);
-    if (m_processor && direction == Direction::kDecrypt) {
+    if (!ProcessorInstructionsInUse()) {
+        m_process =
+            encrypt ? BlockByBlock<EncryptBlockBytewise> : BlockByBlock<DecryptBlockBytewise>;
+    } else if (encrypt) {
+        m_process = ProcessBlocks<true>;
+    } else {
         InvertRoundKeys(m_roundKeys);
+        m_process = ProcessBlocks<false>;
     }
-    m_keyed = true;
-}
-
-void Aes128::Process(const unsigned char* in, unsigned char* out, std::size_t blocks) const {
-    if (!m_keyed || blocks == 0) {
-        return;
-    }
-    const bool encrypt = m_direction == Direction::kEncrypt;
-    if (m_processor) {
-        if (encrypt) {
-            ProcessBlocks<true>(m_roundKeys, in, out, blocks);
-        } else {
-            ProcessBlocks<false>(m_roundKeys, in, out, blocks);
-        }
-        return;
-    }
-    unsigned char state[16];
-    for (std::size_t i = 0; i < blocks; ++i) {
-        std::memcpy(state, in + 16 * i, 16);
-        if (encrypt) {
-            EncryptBlockBytewise(m_roundKeys, state);
-        } else {
-            DecryptBlockBytewise(m_roundKeys, state);
-        }
-        std::memcpy(out + 16 * i, state, 16);
-    }
-    Ombrix::SecureWipe(state, sizeof state);
 }
 
 bool Aes128::ProcessorInstructionsInUse() {
