@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <initializer_list>
 
 #include "framework/SecureWipe.h"
 
@@ -171,6 +170,37 @@ bool ProcessorHasAes() {
     return has;
 }
 
+// One step of the key expansion with the processor's instructions, which take the same time
+// whatever the key (the byte-wise expansion looks the S-box up with key bytes); assist is
+// aeskeygenassist of the previous round key with the round constant.
+__attribute__((target("aes,sse4.1"))) __m128i ExpandStep(__m128i key, __m128i assist) {
+    assist = _mm_shuffle_epi32(assist, 0xff);
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    key = _mm_xor_si128(key, _mm_slli_si128(key, 4));
+    return _mm_xor_si128(key, assist);
+}
+
+__attribute__((target("aes,sse4.1"))) void ExpandKeyWithInstructions(const unsigned char* key,
+                                                                     unsigned char (*keys)[16]) {
+    auto* out = reinterpret_cast<__m128i*>(keys);
+    out[0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key));
+    // The round constant must be an immediate operand.
+#define FERROCASK_EXPAND(i, rcon) \
+    out[i] = ExpandStep(out[(i)-1], _mm_aeskeygenassist_si128(out[(i)-1], rcon))
+    FERROCASK_EXPAND(1, 0x01);
+    FERROCASK_EXPAND(2, 0x02);
+    FERROCASK_EXPAND(3, 0x04);
+    FERROCASK_EXPAND(4, 0x08);
+    FERROCASK_EXPAND(5, 0x10);
+    FERROCASK_EXPAND(6, 0x20);
+    FERROCASK_EXPAND(7, 0x40);
+    FERROCASK_EXPAND(8, 0x80);
+    FERROCASK_EXPAND(9, 0x1b);
+    FERROCASK_EXPAND(10, 0x36);
+#undef FERROCASK_EXPAND
+}
+
 // The decryption round keys of the equivalent inverse cipher, in the order they are used.
 __attribute__((target("aes,sse4.1"))) void InvertRoundKeys(unsigned char (*keys)[16]) {
     __m128i inverted[kRounds + 1];
@@ -202,62 +232,51 @@ __attribute__((target("aes,sse4.1"))) inline __m128i LastRound(__m128i block, __
     }
 }
 
-// Eight blocks at a time keep the processor's AES unit busy; the rest one by one. The round
-// keys are held in registers for the whole call.
+// Eight blocks at a time keep the processor's AES unit busy; the rest one by one. Each round
+// key is read from the schedule as its round comes: held in registers beside eight blocks,
+// some of them would be spilled to the stack, which is neither locked nor wiped.
 template <bool kEncrypt>
 __attribute__((target("aes,sse4.1"))) void ProcessBlocks(const unsigned char (*roundKeys)[16],
                                                          const unsigned char* in,
                                                          unsigned char* out, std::size_t blocks) {
     const auto* keys = reinterpret_cast<const __m128i*>(roundKeys);
-    const __m128i k0 = keys[0], k1 = keys[1], k2 = keys[2], k3 = keys[3], k4 = keys[4],
-                  k5 = keys[5], k6 = keys[6], k7 = keys[7], k8 = keys[8], k9 = keys[9],
-                  k10 = keys[10];
     const auto* src = reinterpret_cast<const __m128i*>(in);
     auto* dst = reinterpret_cast<__m128i*>(out);
     std::size_t i = 0;
-#define FERROCASK_ROUND(k)       \
-    b0 = Round<kEncrypt>(b0, k); \
-    b1 = Round<kEncrypt>(b1, k); \
-    b2 = Round<kEncrypt>(b2, k); \
-    b3 = Round<kEncrypt>(b3, k); \
-    b4 = Round<kEncrypt>(b4, k); \
-    b5 = Round<kEncrypt>(b5, k); \
-    b6 = Round<kEncrypt>(b6, k); \
-    b7 = Round<kEncrypt>(b7, k)
+    // Eight named blocks, not an array: the compiler keeps them in registers, where an array
+    // would live on the stack with the blocks' plain text.
+#define FERROCASK_EACH_BLOCK(step) \
+    step(b0, 0);                   \
+    step(b1, 1);                   \
+    step(b2, 2);                   \
+    step(b3, 3);                   \
+    step(b4, 4);                   \
+    step(b5, 5);                   \
+    step(b6, 6);                   \
+    step(b7, 7)
+#define FERROCASK_LOAD(b, j) __m128i b = _mm_xor_si128(_mm_loadu_si128(src + i + (j)), key)
+#define FERROCASK_ROUND(b, j) b = Round<kEncrypt>(b, key)
+#define FERROCASK_STORE(b, j) _mm_storeu_si128(dst + i + (j), LastRound<kEncrypt>(b, key))
     for (; i + 8 <= blocks; i += 8) {
-        __m128i b0 = _mm_xor_si128(_mm_loadu_si128(src + i), k0);
-        __m128i b1 = _mm_xor_si128(_mm_loadu_si128(src + i + 1), k0);
-        __m128i b2 = _mm_xor_si128(_mm_loadu_si128(src + i + 2), k0);
-        __m128i b3 = _mm_xor_si128(_mm_loadu_si128(src + i + 3), k0);
-        __m128i b4 = _mm_xor_si128(_mm_loadu_si128(src + i + 4), k0);
-        __m128i b5 = _mm_xor_si128(_mm_loadu_si128(src + i + 5), k0);
-        __m128i b6 = _mm_xor_si128(_mm_loadu_si128(src + i + 6), k0);
-        __m128i b7 = _mm_xor_si128(_mm_loadu_si128(src + i + 7), k0);
-        FERROCASK_ROUND(k1);
-        FERROCASK_ROUND(k2);
-        FERROCASK_ROUND(k3);
-        FERROCASK_ROUND(k4);
-        FERROCASK_ROUND(k5);
-        FERROCASK_ROUND(k6);
-        FERROCASK_ROUND(k7);
-        FERROCASK_ROUND(k8);
-        FERROCASK_ROUND(k9);
-        _mm_storeu_si128(dst + i, LastRound<kEncrypt>(b0, k10));
-        _mm_storeu_si128(dst + i + 1, LastRound<kEncrypt>(b1, k10));
-        _mm_storeu_si128(dst + i + 2, LastRound<kEncrypt>(b2, k10));
-        _mm_storeu_si128(dst + i + 3, LastRound<kEncrypt>(b3, k10));
-        _mm_storeu_si128(dst + i + 4, LastRound<kEncrypt>(b4, k10));
-        _mm_storeu_si128(dst + i + 5, LastRound<kEncrypt>(b5, k10));
-        _mm_storeu_si128(dst + i + 6, LastRound<kEncrypt>(b6, k10));
-        _mm_storeu_si128(dst + i + 7, LastRound<kEncrypt>(b7, k10));
-    }
-#undef FERROCASK_ROUND
-    for (; i < blocks; ++i) {
-        __m128i b = _mm_xor_si128(_mm_loadu_si128(src + i), k0);
-        for (const __m128i& k : {k1, k2, k3, k4, k5, k6, k7, k8, k9}) {
-            b = Round<kEncrypt>(b, k);
+        __m128i key = _mm_load_si128(keys);
+        FERROCASK_EACH_BLOCK(FERROCASK_LOAD);
+        for (int round = 1; round < kRounds; ++round) {
+            key = _mm_load_si128(keys + round);
+            FERROCASK_EACH_BLOCK(FERROCASK_ROUND);
         }
-        _mm_storeu_si128(dst + i, LastRound<kEncrypt>(b, k10));
+        key = _mm_load_si128(keys + kRounds);
+        FERROCASK_EACH_BLOCK(FERROCASK_STORE);
+    }
+#undef FERROCASK_STORE
+#undef FERROCASK_ROUND
+#undef FERROCASK_LOAD
+#undef FERROCASK_EACH_BLOCK
+    for (; i < blocks; ++i) {
+        __m128i b = _mm_xor_si128(_mm_loadu_si128(src + i), _mm_load_si128(keys));
+        for (int round = 1; round < kRounds; ++round) {
+            b = Round<kEncrypt>(b, _mm_load_si128(keys + round));
+        }
+        _mm_storeu_si128(dst + i, LastRound<kEncrypt>(b, _mm_load_si128(keys + kRounds)));
     }
 }
 
@@ -269,11 +288,14 @@ Aes128::~Aes128() {
 
 void Aes128::SetKey(const unsigned char* key, Direction direction) {
     const bool encrypt = direction == Direction::kEncrypt;
-    ExpandKey(key, m_roundKeys);
     if (!ProcessorInstructionsInUse()) {
+        ExpandKey(key, m_roundKeys);
         m_process =
             encrypt ? BlockByBlock<EncryptBlockBytewise> : BlockByBlock<DecryptBlockBytewise>;
-    } else if (encrypt) {
+        return;
+    }
+    ExpandKeyWithInstructions(key, m_roundKeys);
+    if (encrypt) {
         m_process = ProcessBlocks<true>;
     } else {
         InvertRoundKeys(m_roundKeys);

@@ -4,6 +4,7 @@
 #include <cryptopp/sha.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,6 +82,12 @@ TEST_P(Aes128BothWays, TransformsEveryBlockAsCryptoppDoes) {
         EXPECT_EQ(out, input) << blocks << " blocks, back";
         decryption.Process(input.data(), out.data(), blocks);
         EXPECT_EQ(out, decrypted) << blocks << " blocks decrypted";
+        // From and to buffers that are not 16-byte aligned.
+        Bytes from(input.size() + 1), to(input.size() + 3);
+        std::copy(input.begin(), input.end(), from.begin() + 1);
+        encryption.Process(from.data() + 1, to.data() + 3, blocks);
+        EXPECT_TRUE(std::equal(encrypted.begin(), encrypted.end(), to.begin() + 3))
+            << blocks << " blocks, unaligned";
     }
     const Aes128 unkeyed;
     Bytes untouched(32, 0x5a);
