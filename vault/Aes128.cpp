@@ -98,7 +98,8 @@ void AddRoundKey(unsigned char* state, const unsigned char* roundKey) {
 }
 
 // SubBytes then ShiftRows (row r moves r columns left), or their inverses.
-void SubstituteAndShift(unsigned char* state, const unsigned char* table, bool inverse) {
+void SubstituteAndShift(unsigned char* state, bool inverse) {
+    const unsigned char* table = inverse ? kSubstitution.inverse : kSubstitution.forward;
     unsigned char shifted[16];
     for (int column = 0; column < 4; ++column) {
         for (int row = 0; row < 4; ++row) {
@@ -131,22 +132,22 @@ void MixColumns(unsigned char* state, bool inverse) {
 void EncryptBlockBytewise(const unsigned char (*keys)[16], unsigned char* state) {
     AddRoundKey(state, keys[0]);
     for (int round = 1; round < kRounds; ++round) {
-        SubstituteAndShift(state, kSubstitution.forward, false);
+        SubstituteAndShift(state, false);
         MixColumns(state, false);
         AddRoundKey(state, keys[round]);
     }
-    SubstituteAndShift(state, kSubstitution.forward, false);
+    SubstituteAndShift(state, false);
     AddRoundKey(state, keys[kRounds]);
 }
 
 void DecryptBlockBytewise(const unsigned char (*keys)[16], unsigned char* state) {
     AddRoundKey(state, keys[kRounds]);
     for (int round = kRounds - 1; round > 0; --round) {
-        SubstituteAndShift(state, kSubstitution.inverse, true);
+        SubstituteAndShift(state, true);
         AddRoundKey(state, keys[round]);
         MixColumns(state, true);
     }
-    SubstituteAndShift(state, kSubstitution.inverse, true);
+    SubstituteAndShift(state, true);
     AddRoundKey(state, keys[0]);
 }
 
@@ -214,21 +215,13 @@ __attribute__((target("aes,sse4.1"))) void InvertRoundKeys(unsigned char (*keys)
     Ombrix::SecureWipe(inverted, sizeof inverted);
 }
 
-template <bool kEncrypt>
+// One round of either direction; the last round has no (inverse) MixColumns.
+template <bool kEncrypt, bool kLast = false>
 __attribute__((target("aes,sse4.1"))) inline __m128i Round(__m128i block, __m128i key) {
     if constexpr (kEncrypt) {
-        return _mm_aesenc_si128(block, key);
+        return kLast ? _mm_aesenclast_si128(block, key) : _mm_aesenc_si128(block, key);
     } else {
-        return _mm_aesdec_si128(block, key);
-    }
-}
-
-template <bool kEncrypt>
-__attribute__((target("aes,sse4.1"))) inline __m128i LastRound(__m128i block, __m128i key) {
-    if constexpr (kEncrypt) {
-        return _mm_aesenclast_si128(block, key);
-    } else {
-        return _mm_aesdeclast_si128(block, key);
+        return kLast ? _mm_aesdeclast_si128(block, key) : _mm_aesdec_si128(block, key);
     }
 }
 
@@ -256,7 +249,7 @@ __attribute__((target("aes,sse4.1"))) void ProcessBlocks(const unsigned char (*r
     step(b7, 7)
 #define FERROCASK_LOAD(b, j) __m128i b = _mm_xor_si128(_mm_loadu_si128(src + i + (j)), key)
 #define FERROCASK_ROUND(b, j) b = Round<kEncrypt>(b, key)
-#define FERROCASK_STORE(b, j) _mm_storeu_si128(dst + i + (j), LastRound<kEncrypt>(b, key))
+#define FERROCASK_STORE(b, j) _mm_storeu_si128(dst + i + (j), Round<kEncrypt, true>(b, key))
     for (; i + 8 <= blocks; i += 8) {
         __m128i key = _mm_load_si128(keys);
         FERROCASK_EACH_BLOCK(FERROCASK_LOAD);
@@ -276,7 +269,7 @@ __attribute__((target("aes,sse4.1"))) void ProcessBlocks(const unsigned char (*r
         for (int round = 1; round < kRounds; ++round) {
             b = Round<kEncrypt>(b, _mm_load_si128(keys + round));
         }
-        _mm_storeu_si128(dst + i, LastRound<kEncrypt>(b, _mm_load_si128(keys + kRounds)));
+        _mm_storeu_si128(dst + i, Round<kEncrypt, true>(b, _mm_load_si128(keys + kRounds)));
     }
 }
 

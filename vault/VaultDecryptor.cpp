@@ -23,14 +23,6 @@ VaultDecryptor::VaultDecryptor(std::string_view masterPassword, unsigned char ke
 
 VaultDecryptor::~VaultDecryptor() = default;
 
-bool VaultDecryptor::UsesProcessorInstructions() {
-    return Aes128::ProcessorInstructionsInUse();
-}
-
-void VaultDecryptor::AllowProcessorInstructions(bool allowed) {
-    Aes128::AllowProcessorInstructions(allowed);
-}
-
 void VaultDecryptor::Decrypt(const unsigned char* in, unsigned char* out,
                              std::size_t length) const {
     m_schedule->cipher.Process(in, out, length / kVaultBlockSize);

@@ -22,12 +22,6 @@ public:
     // itself or does not overlap it. A trailing partial block is neither read nor written.
     void Decrypt(const unsigned char* in, unsigned char* out, std::size_t length) const;
 
-    // Whether the processor's AES instructions do the work for decryptors made from now on.
-    static bool UsesProcessorInstructions();
-    // Lets decryptors made from now on use them where there are any (the default), or
-    // never: the tests compare the two ways.
-    static void AllowProcessorInstructions(bool allowed);
-
 private:
     struct Schedule;
     Ombrix::LockedBox<Schedule> m_schedule;

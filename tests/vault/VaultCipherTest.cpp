@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "support/TestVault.h"
+#include "vault/Aes128.h"
 #include "vault/VaultDecryptor.h"
 #include "vault/VaultStore.h"
 
@@ -69,8 +70,8 @@ TEST(VaultCipherTest, EncryptsAsEcbAndOnlyTheRightKeyRestores) {
 
 class ProcessorInstructions : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { VaultDecryptor::AllowProcessorInstructions(GetParam()); }
-    void TearDown() override { VaultDecryptor::AllowProcessorInstructions(true); }
+    void SetUp() override { Aes128::AllowProcessorInstructions(GetParam()); }
+    void TearDown() override { Aes128::AllowProcessorInstructions(true); }
 };
 
 TEST_P(ProcessorInstructions, DecryptsAsCryptoppDoesAndLeavesAPartialTail) {
