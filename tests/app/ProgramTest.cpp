@@ -32,12 +32,15 @@ std::string StateOf(const std::string& path) {
 // Only keys of the soft keyboard's upper three rows: the bottom row may lie under OK.
 const std::string kMaster = "qwe12345", kNewMaster = "asdf6789";
 const std::string kMailPassword = "pass1word", kBankPassword = "kiwi4321";
-const char* const kPictures[] = {"holiday.jpg", "garden.jpg"};
+// The second is a TIFF file, which only the widget library's decoders read: the program
+// registers them when it decodes its first picture, not at start.
+const char* const kPictures[] = {"holiday.jpg", "garden.tif"};
+const char* const kPictureTypes[] = {"jpeg", "tiff"};
 
 class ScenarioTest : public testsupport::ProgramFixture {
 protected:
     void SetUp() override {
-        // Two photograph-like colour patterns as JPEG files in the program folder.
+        // Two photograph-like colour patterns as picture files in the program folder.
         for (const int seed : {1, 2}) {
             xdriver::Image image{200, 150, std::vector<std::uint8_t>(200 * 150 * 3)};
             for (int i = 0; i < 200 * 150 * 3; ++i) {
@@ -45,7 +48,8 @@ protected:
                 const int values[] = {x + seed * 70, y * 2 + seed * 30, x * y / 40 + seed * 90};
                 image.rgb[i] = static_cast<std::uint8_t>(values[i % 3]);
             }
-            ASSERT_TRUE(xdriver::SaveImage(image, vault.File(kPictures[seed - 1]), "jpeg"));
+            ASSERT_TRUE(xdriver::SaveImage(image, vault.File(kPictures[seed - 1]),
+                                           kPictureTypes[seed - 1]));
         }
     }
 
