@@ -116,4 +116,23 @@ TEST(StartUpLayoutTest, FunctionsRunAtStartUpLieAheadOfTheRestOfTheCode) {
         << " listed functions are not in the start-up code, among them:" << some;
 }
 
+// Every file's static set-up runs at every start, ahead of the profile the list is made from.
+TEST(StartUpLayoutTest, StaticSetUpLiesInTheStartUpCode) {
+    const ProgramImage image = ReadImage(FERROCASK_PROGRAM);
+    ASSERT_EQ(image.sections.count(".text.start_up"), 1u);
+    const Range startUp = image.sections.at(".text.start_up");
+    const std::string prefix = "_GLOBAL__sub_I_", cold = ".cold";
+    int setUps = 0;
+    for (const auto& [name, address] : image.functions) {
+        const bool coldPart = name.size() > cold.size() &&
+                              name.compare(name.size() - cold.size(), cold.size(), cold) == 0;
+        if (name.rfind(prefix, 0) != 0 || coldPart) {
+            continue;
+        }
+        ++setUps;
+        EXPECT_TRUE(address >= startUp.begin && address < startUp.end) << name;
+    }
+    EXPECT_GT(setUps, 10);
+}
+
 }  // namespace
