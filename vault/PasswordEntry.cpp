@@ -54,12 +54,7 @@ void WipeEntry(PasswordEntry& entry) {
     Ombrix::SecureWipe(&entry, sizeof entry);
 }
 
-bool FieldHasText(const char* field, std::string_view text) {
-    text = UpToZero(text);
-    return text.size() <= kEntryFieldSize &&
-           (text.empty() || std::memcmp(field, text.data(), text.size()) == 0) &&
-           (text.size() == kEntryFieldSize || field[text.size()] == '\0');
-}
+FieldTextMatch::FieldTextMatch(std::string_view text) : m_text(UpToZero(text)) {}
 
 bool HasName(const PasswordEntry& entry, std::string_view name) {
     return FieldHasText(entry.name, name);

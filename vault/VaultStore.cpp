@@ -288,6 +288,7 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
     constexpr std::size_t kBatch = 64;
     constexpr std::size_t kNameBytes = sizeof(PasswordEntry::name);
     const VaultDecryptor decryptor(masterPassword);
+    const FieldTextMatch wanted(name);
     const std::size_t count = m_storedEntries.size() / kEntrySize;
     unsigned char names[kBatch * kNameBytes];
     bool found = false;
@@ -300,7 +301,7 @@ bool VaultStore::GetEntry(const std::string& directory, std::string_view masterP
         decryptor.Decrypt(names, names, batch * kNameBytes);
         for (std::size_t i = 0; i < batch && !found; ++i) {
             // Compared in place, so that the names passed over are never measured.
-            if (FieldHasText(reinterpret_cast<const char*>(names + i * kNameBytes), name)) {
+            if (wanted(reinterpret_cast<const char*>(names + i * kNameBytes))) {
                 decryptor.Decrypt(&m_storedEntries[(first + i) * kEntrySize],
                                   reinterpret_cast<unsigned char*>(&out), kEntrySize);
                 found = true;

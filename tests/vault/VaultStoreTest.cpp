@@ -261,6 +261,34 @@ void WriteEntries(VaultStore& store, const std::string& directory, int count) {
 // A list bigger than the database's cache is read from the file, not through the cache: the
 // vault's file, as each change leaves it, is one that read answers for, with the library's
 // bytes; and such a list reads, changes and looks up as a small one does.
+// A name is found by all of its bytes, up to a zero byte in the name asked for: names that
+// agree in their first eight bytes, or differ only there, or are one byte longer or shorter,
+// are other names.
+TEST_F(VaultTest, NamesAreFoundByAllTheirBytes) {
+    const std::string longest(62, 'p');
+    MakeVault(kPassword, {"accounts-home", "accounts-work", "xccounts-home", longest, "short"});
+    PasswordEntry found{};
+    for (const std::string& name : {std::string("accounts-home"), std::string("accounts-work"),
+                                    std::string("xccounts-home"), longest, std::string("short")}) {
+        ASSERT_TRUE(store.GetEntry(directory, kPassword, name, found)) << name;
+        EXPECT_EQ(FieldText(found.password), ("pw-" + name).substr(0, 62));
+    }
+    for (const char* other : {"accounts-hom", "accounts-home2", "accounts", "accounts-",
+                              "bccounts-home", "accounts-homE", "shor", "shorts", ""}) {
+        EXPECT_FALSE(store.GetEntry(directory, kPassword, other, found)) << other;
+    }
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, longest + "p", found));
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, std::string(64, 'p'), found));
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, std::string(70, 'p'), found));
+    ASSERT_TRUE(
+        store.GetEntry(directory, kPassword, std::string("accounts-work\0home", 18), found));
+    EXPECT_EQ(FieldText(found.password), "pw-accounts-work");
+    // A change finds its entry the same way.
+    ASSERT_TRUE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("xccounts-home", "new")));
+    EXPECT_EQ(Entries(kPassword).at(2), "xccounts-home=new");
+    EXPECT_EQ(Entries(kPassword).at(0), "accounts-home=pw-accounts-home");
+}
+
 TEST_F(VaultTest, AListBiggerThanTheDatabaseCacheReadsAndChangesAsAnyOther) {
     const auto readFromTheFile = [this] {
         const std::string stored = Record(VaultFile(), "pass");
