@@ -93,13 +93,16 @@ StartUp MeasureStartUp(xdriver::XSession& x, const std::string& folder) {
 // The first GTK program on an X server loads the whole OpenGL stack (tens of MB, with the
 // software renderer) to choose its visuals and leaves its choice on the root window for the
 // programs after it; the server forgets it whenever its last client leaves, as between two
-// benchmarks. A bare dialog started once, unmeasured, on the session that stays open takes
-// that cost, so that neither measured program carries it.
-void TakeTheServersFirstStart(xdriver::XSession& x) {
-    testsupport::TempDir folder;
-    testsupport::ProgramRun::Install(BARE_FRAME_PROGRAM, folder.Path());
-    MeasureStartUp(x, folder.Path());
+// benchmarks. The bare dialog in bareFolder, started once, unmeasured, on the session that
+// stays open takes that cost, so that neither measured program carries it.
+void TakeTheServersFirstStart(xdriver::XSession& x, const std::string& bareFolder) {
+    MeasureStartUp(x, bareFolder);
 }
+
+// A folder with the bare dialog in it.
+struct BareDialogFolder : testsupport::TempDir {
+    BareDialogFolder() { testsupport::ProgramRun::Install(BARE_FRAME_PROGRAM, Path()); }
+};
 
 struct Comparison {
     double program = 0, bare = 0, programMiB = 0, bareMiB = 0;
@@ -109,15 +112,14 @@ Comparison g_startUp;
 void BM_StartUpBesideBareDialog(benchmark::State& state) {
     testsupport::TestVault vault;
     PrepareFolder(vault, 0);
-    testsupport::TempDir bareFolder;
-    testsupport::ProgramRun::Install(BARE_FRAME_PROGRAM, bareFolder.Path());
+    const BareDialogFolder bareFolder;
     xdriver::XSession x;
     // A new X server puts the pointer in the middle of the screen, where the centred main
     // window has its password panel's OK button: the button would then fade into its hover
     // look for a fifth of a second after mapping, which the bare dialog, with its button
     // elsewhere, does not. Neither window is measured under the pointer.
     x.ParkPointer();
-    TakeTheServersFirstStart(x);
+    TakeTheServersFirstStart(x, bareFolder.Path());
     std::vector<StartUp> program, bare;
     for (auto _ : state) {
         program.push_back(MeasureStartUp(x, vault.Directory()));
@@ -151,7 +153,7 @@ void BM_ResidentMemoryWithOpenVault(benchmark::State& state) {
     testsupport::TestVault vault;
     PrepareFolder(vault, entries);
     xdriver::XSession x;
-    TakeTheServersFirstStart(x);
+    TakeTheServersFirstStart(x, BareDialogFolder().Path());
     for (auto _ : state) {
         testsupport::ProgramRun run(vault.Directory());
         testsupport::ProgramWindow window(x, run.Pid());

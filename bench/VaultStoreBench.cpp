@@ -40,6 +40,9 @@ std::string& ScratchRoot() {
     return root;
 }
 
+// The purpose of vaults whose pages are dropped from the kernel's cache once written.
+const std::string kReadBack = "read-back";
+
 std::string EntryName(int index) {
     return "entry-" + std::to_string(index);
 }
@@ -65,7 +68,7 @@ void DropCachedPages(const std::string& path) {
 }
 
 // A vault of the given size under kPasswordA, made once per size and purpose; for the
-// purpose "read-back" its pages are dropped from the kernel's cache once written.
+// purpose kReadBack its pages are dropped from the kernel's cache once written.
 const std::string& Vault(int entries, const std::string& purpose) {
     static std::map<std::string, std::string> made;
     const std::string id = purpose + "-" + std::to_string(entries);
@@ -84,7 +87,7 @@ const std::string& Vault(int entries, const std::string& purpose) {
         store.m_entries.push_back(MakePasswordEntry(EntryName(i), "password-" + std::to_string(i)));
     }
     store.SaveEntries(directory, kPasswordA, false);
-    if (purpose == "read-back") {
+    if (purpose == kReadBack) {
         DropCachedPages(VaultFilePath(directory));
     }
     return made.emplace(id, directory).first->second;
@@ -119,13 +122,13 @@ void BM_ListEntries(benchmark::State& state) {
     ListEntries(state, "read");
 }
 void BM_ListEntriesReadBack(benchmark::State& state) {
-    ListEntries(state, "read-back");
+    ListEntries(state, kReadBack);
 }
 void BM_GetEntry(benchmark::State& state) {
     GetEntry(state, "read");
 }
 void BM_GetEntryReadBack(benchmark::State& state) {
-    GetEntry(state, "read-back");
+    GetEntry(state, kReadBack);
 }
 
 // The floor of a read of the whole list: libcrypto's AES-128-ECB (the processor's AES

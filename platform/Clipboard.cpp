@@ -1,14 +1,13 @@
 #include "platform/Clipboard.h"
 
-#include <array>
-#include <cstring>
-#include <optional>
-
 #include <sys/random.h>
 #include <wx/clipbrd.h>
-
 #include <wx/dataobj.h>
+
+#include <array>
 #include <cerrno>
+#include <cstring>
+#include <optional>
 
 #include "framework/SecretString.h"
 #include "platform/TextCodec.h"

@@ -20,8 +20,8 @@ Usage (a maintainer's step, after the start-up has changed; the build only reads
   3. scripts/start-up-order.py start.<pid>.1 build-order/ferrocask.map > app/StartUpOrder.ld
 
 Functions compiled in sections of their own are named one by one; an object from an archive
-built without them is named whole (its code and static set-up sections), once. Every
-object's static set-up follows them.
+built without them is named whole (its code section), once. Every object's static set-up
+follows them.
 """
 import re
 import sys
@@ -112,11 +112,12 @@ def main():
             rule = "*(%s)" % own
         elif function in holder:
             section, path = holder[function]
-            # An object built without sections of its own per function comes whole, its
-            # static set-up with it: its local functions are not in the map, and one of
-            # them may be what runs (libgcc's processor check, for one).
-            if section in (".text", ".text.startup"):
-                section = ".text .text.startup"
+            # An object built without sections of its own per function comes by its whole
+            # code section, also when the function found was its static set-up: its local
+            # functions are not in the map, and one of them may be what runs (libgcc's
+            # processor check, for one). Static set-up comes with everybody's below.
+            if section == ".text.startup":
+                section = ".text"
             rule = "%s(%s)" % (file_pattern(path), section)
         else:
             continue

@@ -33,10 +33,10 @@ public:
     static bool ProcessorInstructionsInUse();
     static void AllowProcessorInstructions(bool allowed);
 
+private:
     using BlockFunction = void (*)(const unsigned char (*roundKeys)[16], const unsigned char* in,
                                    unsigned char* out, std::size_t blocks);
 
-private:
     alignas(16) unsigned char m_roundKeys[11][16] = {};
     BlockFunction m_process = nullptr;
 };

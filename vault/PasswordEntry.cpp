@@ -16,8 +16,9 @@ std::string_view UpToZero(std::string_view text) {
 }
 
 bool NameTaken(std::string_view name, const EntryList& entries) {
+    const FieldTextMatch taken(name);
     return std::any_of(entries.begin(), entries.end(),
-                       [name](const PasswordEntry& entry) { return HasName(entry, name); });
+                       [&taken](const PasswordEntry& entry) { return taken(entry.name); });
 }
 
 std::string Cut(std::string_view text, std::size_t length) {
@@ -57,7 +58,7 @@ void WipeEntry(PasswordEntry& entry) {
 FieldTextMatch::FieldTextMatch(std::string_view text) : m_text(UpToZero(text)) {}
 
 bool HasName(const PasswordEntry& entry, std::string_view name) {
-    return FieldHasText(entry.name, name);
+    return FieldTextMatch(name)(entry.name);
 }
 
 void NormalizeEntry(PasswordEntry& entry) {

@@ -39,7 +39,7 @@ void WipeEntry(PasswordEntry& entry);
 
 // Whether the text of a field that starts at field (kEntryFieldSize bytes) is text, itself
 // taken up to its first zero byte. Compared in place: the field's end is never looked for.
-// The text is cut once, for comparing with the names of a whole list; the byte after it in
+// The text is cut once, for comparing with the fields of a whole list; the byte after it in
 // the field and its first eight bytes are looked at before the rest, which turns most other
 // names away without a call.
 class FieldTextMatch {
@@ -60,10 +60,6 @@ public:
 private:
     std::string_view m_text;
 };
-
-inline bool FieldHasText(const char* field, std::string_view text) {
-    return FieldTextMatch(text)(field);
-}
 
 // Whether the entry's name is exactly name (its bytes up to the first zero byte).
 bool HasName(const PasswordEntry& entry, std::string_view name);

@@ -327,8 +327,9 @@ bool VaultStore::AddEntry(const std::string& directory, std::string_view masterP
         PasswordEntry added = entry;
         NormalizeEntry(added);
         const std::string_view wanted = FieldText(added.name);
+        const FieldTextMatch taken(wanted);
         if (std::any_of(m_entries.begin(), m_entries.end(),
-                        [wanted](const PasswordEntry& e) { return HasName(e, wanted); })) {
+                        [&taken](const PasswordEntry& e) { return taken(e.name); })) {
             // The time is read once, for every renaming this one addition needs.
             SetFieldText(added.name,
                          RenameDuplicate(wanted, m_entries, Ombrix::CurrentLocalTime()));
@@ -379,8 +380,9 @@ bool VaultStore::DeleteEntry(const std::string& directory, std::string_view mast
 }
 
 EntryList::iterator VaultStore::FindEntry(std::string_view name) {
+    const FieldTextMatch named(name);
     return std::find_if(m_entries.begin(), m_entries.end(),
-                        [name](const PasswordEntry& stored) { return HasName(stored, name); });
+                        [&named](const PasswordEntry& stored) { return named(stored.name); });
 }
 
 void VaultStore::ForgetEntries() {

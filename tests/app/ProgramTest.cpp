@@ -34,8 +34,11 @@ const std::string kMaster = "qwe12345", kNewMaster = "asdf6789";
 const std::string kMailPassword = "pass1word", kBankPassword = "kiwi4321";
 // The second is a TIFF file, which only the widget library's decoders read: the program
 // registers them when it decodes its first picture, not at start.
-const char* const kPictures[] = {"holiday.jpg", "garden.tif"};
-const char* const kPictureTypes[] = {"jpeg", "tiff"};
+struct PictureFile {
+    const char* name;
+    const char* type;  // as the picture library names the format
+};
+const PictureFile kPictures[] = {{"holiday.jpg", "jpeg"}, {"garden.tif", "tiff"}};
 
 class ScenarioTest : public testsupport::ProgramFixture {
 protected:
@@ -48,8 +51,8 @@ protected:
                 const int values[] = {x + seed * 70, y * 2 + seed * 30, x * y / 40 + seed * 90};
                 image.rgb[i] = static_cast<std::uint8_t>(values[i % 3]);
             }
-            ASSERT_TRUE(xdriver::SaveImage(image, vault.File(kPictures[seed - 1]),
-                                           kPictureTypes[seed - 1]));
+            const PictureFile& picture = kPictures[seed - 1];
+            ASSERT_TRUE(xdriver::SaveImage(image, vault.File(picture.name), picture.type));
         }
     }
 
@@ -175,7 +178,7 @@ TEST_F(ScenarioTest, SetUpFillCopyReopenAndChangeTheMasterPassword) {
     // First start: a new vault, two entries, one password copied out; the exit button.
     Start();
     Settle();
-    SetMasterPassword(kMaster, kPictures[0]);
+    SetMasterPassword(kMaster, kPictures[0].name);
     AddEntry("mail", kMailPassword);
     AddEntry("bank", kBankPassword);
     CopyRow(1, kMaster, kBankPassword);
@@ -200,7 +203,7 @@ TEST_F(ScenarioTest, SetUpFillCopyReopenAndChangeTheMasterPassword) {
     const std::string before = ReadFile(vault.File("ferrocask.db"));
     window->Click(ListTemplate(), ids::kChangeMasterButton);
     ASSERT_TRUE(window->TypePassword(kMaster));
-    SetMasterPassword(kNewMaster, kPictures[1]);
+    SetMasterPassword(kNewMaster, kPictures[1].name);
     x.RequestClose(window->Id());
     ExpectSuccessfulEnd();
     const std::vector<std::string> backups = ListFiles(vault.Directory(), "ferrocask_");
