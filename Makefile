@@ -29,8 +29,9 @@ build: configure
 run: build
 	@cd $(BUILD_DIR)/app && ./ferrocask
 
-# The program folder $(PREFIX)/lib/ferrocask/ (program, help.txt, icon; the vault goes there
-# too), the icon in $(PREFIX)/share/icons/hicolor/ and $(PREFIX)/share/applications/ferrocask.desktop.
+# The program folder $(PREFIX)/lib/ferrocask/ (program, help.txt, interface font, icon; the
+# vault goes there too), the icon in $(PREFIX)/share/icons/hicolor/ and
+# $(PREFIX)/share/applications/ferrocask.desktop.
 install: build
 	@cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
 

@@ -20,6 +20,12 @@ namespace {
 
 bool g_ranToTheEnd = false;
 
+// The interface font beside the program, made by the build from a CJK face.
+platform::InterfaceFont InterfaceFontBesideTheProgram() {
+    return {ProgramDirectory() + FERROCASK_INTERFACE_FONT_FILE, FERROCASK_INTERFACE_FONT_FAMILY,
+            FERROCASK_CJK_FACE_FAMILY};
+}
+
 // Stops the framework once, on whichever way the main window's run ends.
 class FrameworkRun {
 public:
@@ -60,7 +66,10 @@ void EndWithoutWaitingForTheCheck() {
 
 }  // namespace
 
+CferrocaskApp::CferrocaskApp() : m_fontConfiguration(InterfaceFontBesideTheProgram()) {}
+
 bool CferrocaskApp::OnInit() {
+    m_fontConfiguration.WaitUntilLoaded();
     // One program per vault, decided before the framework or the window opens anything of
     // the vault: a second copy says so and ends (exit status 1) without touching the file.
     // When the folder cannot be locked at all, the program goes on as it would without.

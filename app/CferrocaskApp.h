@@ -8,6 +8,8 @@
 
 class CferrocaskApp : public wxApp {
 public:
+    CferrocaskApp();
+
     // The program's whole run. Always false, so that the program ends when it returns.
     bool OnInit() override;
 

@@ -41,7 +41,7 @@ void PrepareFolder(testsupport::TestVault& vault, int entries) {
     vault.store.SaveEntries(vault.Directory(), kMaster, false);
     vault.store.m_entries.clear();
     vault.CloseFiles();
-    testsupport::ProgramRun::Install(FERROCASK_PROGRAM, vault.Directory());
+    testsupport::ProgramRun::InstallProgram(vault.Directory());
     testsupport::WriteFile(vault.File("config.txt"), "/config/update/server off\n");
 }
 

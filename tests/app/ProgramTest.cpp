@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdio>
+#include <set>
+#include <sstream>
 
 #include "resources/DialogTemplates.h"
 #include "support/LoopbackServer.h"
@@ -27,6 +30,25 @@ std::string StateOf(const std::string& path) {
     EXPECT_EQ(::stat(path.c_str(), &info), 0) << path;
     return ReadFile(path) + "@" + std::to_string(info.st_mtim.tv_sec) + "." +
            std::to_string(info.st_mtim.tv_nsec);
+}
+
+// The names of the font files the process maps, each once, a line each.
+std::string MappedFonts(pid_t pid) {
+    std::istringstream maps(ReadFile("/proc/" + std::to_string(pid) + "/maps"));
+    std::set<std::string> fonts;
+    for (std::string line; std::getline(maps, line);) {
+        const std::string name = line.substr(line.rfind('/') + 1);
+        const std::string::size_type dot = name.rfind('.');
+        if (dot != std::string::npos &&
+            (name.substr(dot) == ".ttf" || name.substr(dot) == ".ttc")) {
+            fonts.insert(name);
+        }
+    }
+    std::string lines;
+    for (const std::string& name : fonts) {
+        lines += name + "\n";
+    }
+    return lines;
 }
 
 // Only keys of the soft keyboard's upper three rows: the bottom row may lie under OK.
@@ -146,6 +168,33 @@ TEST_F(ProgramTest, EndsAtOnceWhenClosedWithTheVaultOpenWhileTheUpdateServerKeep
     EXPECT_EQ(vault.Names(kMaster), std::vector<std::string>{"mail"});
     EXPECT_TRUE(ListFiles(vault.Directory(), "ferrocask_").empty());
     EXPECT_EQ(ListFiles(vault.Directory(), "log_").size(), 1u);
+}
+
+// The texts of the first panel, in its templates and painted on it, come from the program's
+// own small font: the large CJK face it was cut from is not mapped at all. Without that file
+// beside it, the program draws the same panel from the installed face.
+TEST_F(ProgramTest, DrawsItsTextsFromItsOwnFontAndFromTheInstalledFaceWithoutIt) {
+    Start();
+    wxPoint keyboard;
+    ASSERT_TRUE(window->WaitForKeyboard(&keyboard, 15000)) << "the password panel is not drawn";
+    Settle();
+    std::string fonts = MappedFonts(run->Pid());
+    EXPECT_NE(fonts.find("ferrocask-ui.ttf"), std::string::npos) << fonts;
+    EXPECT_EQ(fonts.find("wqy-zenhei.ttc"), std::string::npos) << fonts;
+    x.RequestClose(window->Id());
+    ExpectSuccessfulEnd();
+
+    ASSERT_EQ(std::remove(vault.File("ferrocask-ui.ttf").c_str()), 0);
+    testsupport::ProgramRun plain(vault.Directory());
+    testsupport::ProgramWindow plainWindow(x, plain.Pid());
+    ASSERT_TRUE(plainWindow.WaitShown(60000)) << plain.Output();
+    ASSERT_TRUE(plainWindow.WaitForKeyboard(&keyboard, 15000));
+    ASSERT_TRUE(plainWindow.WaitSettled(8000));
+    fonts = MappedFonts(plain.Pid());
+    EXPECT_EQ(fonts.find("ferrocask-ui.ttf"), std::string::npos) << fonts;
+    EXPECT_NE(fonts.find("wqy-zenhei.ttc"), std::string::npos) << fonts;
+    x.RequestClose(plainWindow.Id());
+    ASSERT_TRUE(plain.WaitForEnd(10000));
 }
 
 // The first copy keeps the folder to itself and turns core dumps off; the second one shows

@@ -299,7 +299,7 @@ void ProgramWindow::Screenshot(const std::string& name, unsigned long window) {
                        std::string(FERROCASK_SCREENSHOT_DIR) + "/" + name + ".png");
 }
 void ProgramFixture::Start(const std::string& config, bool ownNetwork) {
-    ProgramRun::Install(FERROCASK_PROGRAM, vault.Directory());
+    ProgramRun::InstallProgram(vault.Directory());
     if (!config.empty()) {
         WriteFile(vault.File("config.txt"), config);
     }
@@ -318,6 +318,14 @@ void ProgramFixture::ExpectSuccessfulEnd(int withinMs) {
 void ProgramRun::Install(const std::string& executable, const std::string& folder) {
     if (RunCommand({"install", "-m", "700", executable, folder + "/ferrocask"}) != 0) {
         throw std::runtime_error("cannot install " + executable + " in " + folder);
+    }
+}
+void ProgramRun::InstallProgram(const std::string& folder) {
+    Install(FERROCASK_PROGRAM, folder);
+    const std::string font = FERROCASK_INTERFACE_FONT;
+    const std::string name = font.substr(font.rfind('/') + 1);
+    if (RunCommand({"install", "-m", "644", font, folder + "/" + name}) != 0) {
+        throw std::runtime_error("cannot install " + font + " in " + folder);
     }
 }
 // Each step execs the next, keeping the process id. The test display has no settings daemon

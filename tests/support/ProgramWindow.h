@@ -73,6 +73,9 @@ class ProgramRun : public ChildProcess {
 public:
     // Copies the executable into folder under the name "ferrocask".
     static void Install(const std::string& executable, const std::string& folder);
+    // The program under test into folder with what an installation puts beside it (its
+    // interface font; the help file is only opened, never read).
+    static void InstallProgram(const std::string& folder);
     // Starts folder/ferrocask in folder; with ownNetwork in a network of its own with
     // nothing in it, where whatever it tries to reach fails at once. Killed at the end.
     explicit ProgramRun(const std::string& folder, bool ownNetwork = false);
