@@ -119,10 +119,10 @@ void DiaPassword::OnPaint(wxPaintEvent&) {
             m_relayout = true;
         }
     }
-    DrawKeyboard(dc);
+    DrawKeyboard(dc, GetUpdateRegion());
 }
 
-void DiaPassword::DrawKeyboard(wxDC& dc) const {
+void DiaPassword::DrawKeyboard(wxDC& dc, const wxRegion& repainted) const {
     const wxFont previous = dc.GetFont();
     dc.SetFont(platform::PanelFont());
     const wxPoint origin = KeyboardOrigin();
@@ -130,15 +130,17 @@ void DiaPassword::DrawKeyboard(wxDC& dc) const {
     for (int row = 0; row < kKeyboardRows; ++row) {
         for (int cell = 0; cell < kKeyboardCells; ++cell) {
             const char key = KeyAt(row, cell, m_shift);
-            if (key != 0) {
-                const wxRect rect = KeyRect(origin, row, cell);
-                platform::DrawEtchedEdge(dc, rect);
-                platform::DrawCentredText(dc, platform::DoubleAmpersands(wxString(key)), rect);
+            const wxRect keyRect = KeyRect(origin, row, cell);
+            if (key != 0 && repainted.Contains(keyRect) != wxOutRegion) {
+                platform::DrawEtchedEdge(dc, keyRect);
+                platform::DrawCentredText(dc, platform::DoubleAmpersands(wxString(key)), keyRect);
             }
             if (row == kShiftRow && (cell == 0 || cell == kKeyboardCells - 1)) {
                 const wxRect rect = cell == 0 ? LeftShiftRect(origin) : RightShiftRect(origin);
-                platform::DrawEtchedEdge(dc, rect);
-                platform::DrawCentredText(dc, shiftCaption, rect);
+                if (repainted.Contains(rect) != wxOutRegion) {
+                    platform::DrawEtchedEdge(dc, rect);
+                    platform::DrawCentredText(dc, shiftCaption, rect);
+                }
             }
         }
     }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include <wx/region.h>
 #include <wx/string.h>
 
 #include "dialogs/VaultDialogueEvents.h"
@@ -57,7 +58,9 @@ public:
 private:
     void OnPaint(wxPaintEvent& event);
     void OnLeftUp(wxMouseEvent& event);
-    void DrawKeyboard(wxDC& dc) const;
+    // Draws the keys that reach the region to be repainted: the button's hover look alone
+    // repaints its own small area a dozen times, and each key's caption is laid out anew.
+    void DrawKeyboard(wxDC& dc, const wxRegion& repainted) const;
 
     VaultDialogueEvents& m_events;
     Ombrix::SecretString m_input;  // typed so far; never shown
