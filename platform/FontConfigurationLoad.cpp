@@ -3,6 +3,7 @@
 #include <fontconfig/fontconfig.h>
 #include <unistd.h>
 
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -24,6 +25,35 @@ std::string InterfaceFontRule(const InterfaceFont& font) {
            "</string></test>"
            "<edit name=\"family\" mode=\"prepend\" binding=\"same\"><string>" +
            font.family + "</string></edit></match></fontconfig>\n";
+}
+
+template <typename T, void (*Destroy)(T*)>
+struct FcDeleter {
+    void operator()(T* object) const { Destroy(object); }
+};
+using PatternHandle = std::unique_ptr<FcPattern, FcDeleter<FcPattern, FcPatternDestroy>>;
+using ObjectSetHandle = std::unique_ptr<FcObjectSet, FcDeleter<FcObjectSet, FcObjectSetDestroy>>;
+using FontSetHandle = std::unique_ptr<FcFontSet, FcDeleter<FcFontSet, FcFontSetDestroy>>;
+
+// The font library counts a font as one for a language only when it has nearly all of the
+// language's characters, which the interface font, with a few hundred, does not. Under a
+// Chinese locale every lookup asks for Chinese, and a font that does not claim it ranks
+// behind the full face whatever the family order says: the full face came first again. The
+// interface font stands in for that face, so it claims the face's languages; which
+// characters it has is still decided by its own character set.
+void ClaimTheLanguagesOf(const std::string& family, FcPattern* interfaceFont) {
+    const PatternHandle query(FcPatternCreate());
+    const ObjectSetHandle languages(FcObjectSetBuild(FC_LANG, nullptr));
+    if (!query || !languages || !FcPatternAddString(query.get(), FC_FAMILY, FcText(family))) {
+        return;
+    }
+    const FontSetHandle faces(FcFontList(nullptr, query.get(), languages.get()));
+    FcLangSet* claimed = nullptr;
+    if (faces && faces->nfont > 0 &&
+        FcPatternGetLangSet(faces->fonts[0], FC_LANG, 0, &claimed) == FcResultMatch) {
+        FcPatternDel(interfaceFont, FC_LANG);
+        FcPatternAddLangSet(interfaceFont, FC_LANG, claimed);
+    }
 }
 
 }  // namespace
@@ -61,6 +91,11 @@ void FontConfigurationLoad::Load() {
     if (font.file.empty() || access(font.file.c_str(), R_OK) != 0 ||
         !FcConfigAppFontAddFile(nullptr, FcText(font.file))) {
         return;
+    }
+    // The file holds one face, the last one added to the program's fonts.
+    FcFontSet* added = FcConfigGetFonts(nullptr, FcSetApplication);
+    if (added != nullptr && added->nfont > 0) {
+        ClaimTheLanguagesOf(font.standsFor, added->fonts[added->nfont - 1]);
     }
     FcConfigParseAndLoadFromMemory(FcConfigGetCurrent(), FcText(InterfaceFontRule(font)), FcTrue);
 }

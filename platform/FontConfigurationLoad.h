@@ -22,13 +22,14 @@ struct InterfaceFont {
 // The library's loading is safe from several threads (a loser of the race throws its copy
 // away).
 //
-// The same thread then adds the interface font to this program's fonts, with a rule that
-// puts its family ahead of the face it was cut from wherever a font is looked up: the
-// texts are drawn from the small file with the same outlines, whether a template names the
-// face or the fallback of another face reaches it, and characters it lacks still come from
-// the full face. The text library reads the fonts and the rules once, at its first font, so
-// the program waits for the thread before it makes its first font (WaitUntilLoaded).
-// Without the file, everything goes on with the installed fonts alone.
+// The same thread then adds the interface font to this program's fonts, with the languages
+// of the face it was cut from and a rule that puts its family ahead of that face wherever a
+// font is looked up: the texts are drawn from the small file with the same outlines,
+// whether a template names the face, the fallback of another face reaches it or a Chinese
+// locale asks for Chinese, and characters it lacks still come from the full face. The text
+// library reads the fonts and the rules once, at its first font, so the program waits for
+// the thread before it makes its first font (WaitUntilLoaded). Without the file, everything
+// goes on with the installed fonts alone.
 class FontConfigurationLoad {
 public:
     explicit FontConfigurationLoad(InterfaceFont interfaceFont);
