@@ -38,9 +38,9 @@ using FontSetHandle = std::unique_ptr<FcFontSet, FcDeleter<FcFontSet, FcFontSetD
 // The font library counts a font as one for a language only when it has nearly all of the
 // language's characters, which the interface font, with a few hundred, does not. Under a
 // Chinese locale every lookup asks for Chinese, and a font that does not claim it ranks
-// behind the full face whatever the family order says: the full face came first again. The
-// interface font stands in for that face, so it claims the face's languages; which
-// characters it has is still decided by its own character set.
+// behind the full face whatever the family order says. The interface font stands in for
+// that face, so it claims the face's languages; which characters it has is still decided by
+// its own character set.
 void ClaimTheLanguagesOf(const std::string& family, FcPattern* interfaceFont) {
     const PatternHandle query(FcPatternCreate());
     const ObjectSetHandle languages(FcObjectSetBuild(FC_LANG, nullptr));
