@@ -15,12 +15,6 @@ std::string_view UpToZero(std::string_view text) {
     return text.substr(0, std::min(text.find('\0'), text.size()));
 }
 
-bool NameTaken(std::string_view name, const EntryList& entries) {
-    const FieldTextMatch taken(name);
-    return std::any_of(entries.begin(), entries.end(),
-                       [&taken](const PasswordEntry& entry) { return taken(entry.name); });
-}
-
 std::string Cut(std::string_view text, std::size_t length) {
     return std::string(text.substr(0, std::min(length, text.size())));
 }
@@ -59,6 +53,12 @@ FieldTextMatch::FieldTextMatch(std::string_view text) : m_text(UpToZero(text)) {
 
 bool HasName(const PasswordEntry& entry, std::string_view name) {
     return FieldTextMatch(name)(entry.name);
+}
+
+bool NameTaken(std::string_view name, const EntryList& entries) {
+    const FieldTextMatch taken(name);
+    return std::any_of(entries.begin(), entries.end(),
+                       [&taken](const PasswordEntry& entry) { return taken(entry.name); });
 }
 
 void NormalizeEntry(PasswordEntry& entry) {

@@ -64,6 +64,9 @@ private:
 // Whether the entry's name is exactly name (its bytes up to the first zero byte).
 bool HasName(const PasswordEntry& entry, std::string_view name);
 
+// Whether an entry of the list has exactly that name.
+bool NameTaken(std::string_view name, const EntryList& entries);
+
 // Cuts each field of entry to 62 bytes and zeroes every byte after its text, as the vault
 // stores entries. Done in place, so that no further copy of a password is made.
 void NormalizeEntry(PasswordEntry& entry);

@@ -327,9 +327,7 @@ bool VaultStore::AddEntry(const std::string& directory, std::string_view masterP
         PasswordEntry added = entry;
         NormalizeEntry(added);
         const std::string_view wanted = FieldText(added.name);
-        const FieldTextMatch taken(wanted);
-        if (std::any_of(m_entries.begin(), m_entries.end(),
-                        [&taken](const PasswordEntry& e) { return taken(e.name); })) {
+        if (NameTaken(wanted, m_entries)) {
             // The time is read once, for every renaming this one addition needs.
             SetFieldText(added.name,
                          RenameDuplicate(wanted, m_entries, Ombrix::CurrentLocalTime()));

@@ -258,9 +258,6 @@ void WriteEntries(VaultStore& store, const std::string& directory, int count) {
     store.m_entries.clear();
 }
 
-// A list bigger than the database's cache is read from the file, not through the cache: the
-// vault's file, as each change leaves it, is one that read answers for, with the library's
-// bytes; and such a list reads, changes and looks up as a small one does.
 // A name is found by all of its bytes, up to a zero byte in the name asked for: names that
 // agree in their first eight bytes, or differ only there, or are one byte longer or shorter,
 // are other names.
@@ -289,6 +286,9 @@ TEST_F(VaultTest, NamesAreFoundByAllTheirBytes) {
     EXPECT_EQ(Entries(kPassword).at(0), "accounts-home=pw-accounts-home");
 }
 
+// A list bigger than the database's cache is read from the file, not through the cache: the
+// vault's file, as each change leaves it, is one that read answers for, with the library's
+// bytes; and such a list reads, changes and looks up as a small one does.
 TEST_F(VaultTest, AListBiggerThanTheDatabaseCacheReadsAndChangesAsAnyOther) {
     const auto readFromTheFile = [this] {
         const std::string stored = Record(VaultFile(), "pass");
