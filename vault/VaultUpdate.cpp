@@ -4,8 +4,10 @@
 
 #include "framework/DbCursor.h"
 #include "framework/DbDevice.h"
+#include "framework/DbFileRead.h"
 #include "framework/DeviceManager.h"
 #include "framework/DurableFile.h"
+#include "framework/FileCache.h"
 #include "framework/Log.h"
 #include "vault/VaultStore.h"
 
@@ -57,7 +59,9 @@ VaultUpdate::VaultUpdate(const std::string& directory)
     m_copy = std::make_unique<vaultfile::VaultCircuit>(m_copyPath, false);
     if (!m_copy->IsOpen()) {
         Discard();
+        return;
     }
+    m_copiedBytes = Ombrix::DbFileBytes(m_copy->GetDb());
 }
 
 VaultUpdate::~VaultUpdate() {
@@ -112,13 +116,24 @@ bool VaultUpdate::Commit() {
     }
     // Every page of the copy reaches its file, and the file the disk, before the copy
     // takes the vault's name.
-    const bool written = m_copy->GetDb()->sync(0) == 0;
+    Db* const db = m_copy->GetDb();
+    const bool written = db->sync(0) == 0;
+    const u_int64_t fileBytes = Ombrix::DbFileBytes(db);
+    const bool readPastCache = fileBytes > Ombrix::DbCacheBytes(db);
     m_copy.reset();
     Ombrix::DbDevice* device = DatabaseDevice();
     if (!written || device == nullptr || device->Close(m_copyPath, true) != 0 ||
         !Ombrix::SyncFile(m_copyPath)) {
         Discard();
         return false;
+    }
+    // The pages the database added beyond the copied file were written one at a time and
+    // stay cached in pieces that small. A file bigger than the database's cache is read
+    // through those cached pages at every read of the list, so once they are on disk they
+    // are read back in the larger pieces of the kernel's read-ahead; a smaller file is read
+    // from them only once, into the database's cache.
+    if (readPastCache && fileBytes > m_copiedBytes) {
+        Ombrix::RecachePagesFrom(m_copyPath, static_cast<off_t>(m_copiedBytes));
     }
     bool renamed = false;
     const bool durable = Ombrix::RenameDurably(m_copyPath, m_vaultPath, &renamed);

@@ -48,5 +48,6 @@ private:
     std::string m_vaultPath;
     std::string m_copyPath;
     std::unique_ptr<vaultfile::VaultCircuit> m_copy;  // the copy open for the change
+    u_int64_t m_copiedBytes = 0;                      // the copy's size before the change
     bool m_failed = false;
 };

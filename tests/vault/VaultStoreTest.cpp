@@ -1,5 +1,7 @@
 #include "vault/VaultStore.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -324,6 +326,74 @@ TEST_F(VaultTest, AListBiggerThanTheDatabaseCacheReadsAndChangesAsAnyOther) {
     EXPECT_EQ(entries.front(), "e1=pw-e1");
     EXPECT_EQ(entries[5999], "e6000=changed");
     EXPECT_EQ(entries.back(), "added=pw-added");
+}
+
+// Which of the file's pages (of the system's page size) the kernel holds in its cache.
+std::vector<bool> CachedPages(const std::string& path) {
+    std::vector<bool> cached;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || ::fstat(fd, &info) != 0 || info.st_size == 0) {
+        ADD_FAILURE() << "cannot look at " << path;
+    } else {
+        const auto bytes = static_cast<std::size_t>(info.st_size);
+        const auto pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        // Mapping the file reads none of it; the map only names the pages asked about.
+        void* mapped = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd, 0);
+        std::vector<unsigned char> flags((bytes + pageSize - 1) / pageSize);
+        if (mapped != MAP_FAILED && ::mincore(mapped, bytes, flags.data()) == 0) {
+            for (const unsigned char flag : flags) {
+                cached.push_back((flag & 1) != 0);
+            }
+        } else {
+            ADD_FAILURE() << "cannot ask which pages of " << path << " are cached";
+        }
+        if (mapped != MAP_FAILED) {
+            ::munmap(mapped, bytes);
+        }
+    }
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return cached;
+}
+
+// Whether this file system lets go of a file's cached pages once they are on disk (a file
+// system in memory keeps them: they are all it has).
+bool DropsSyncedPages(const std::string& probe) {
+    testsupport::WriteFile(probe, std::string(64 * 1024, 'p'));
+    const int fd = ::open(probe.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool dropped = fd >= 0 && ::fsync(fd) == 0 &&
+                         ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0 &&
+                         CachedPages(probe) == std::vector<bool>(16, false);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    return dropped;
+}
+
+// A list past the database's cache is read through the kernel's cached pages of the file at
+// every read, and those the database wrote page by page are slow to read from. So the change
+// that writes such a list leaves the pages it added beyond the copied file to be read back
+// from disk, and keeps those it copied. A change of a small vault leaves every page cached.
+TEST_F(VaultTest, PagesAddedPastTheDatabaseCacheAreLeftToBeReadBackFromDisk) {
+    if (!DropsSyncedPages(dir.File("probe"))) {
+        GTEST_SKIP() << "this file system keeps the pages of a file that is on disk";
+    }
+    MakeVault(kPassword, {"a", "b"});
+    const std::vector<bool> small = CachedPages(VaultFile());
+    EXPECT_EQ(small, std::vector<bool>(small.size(), true));
+    WriteEntries(store, directory, 16000);  // 3.1 MB in one change
+    const std::vector<bool> big = CachedPages(VaultFile());
+    ASSERT_GT(big.size(), 4 * small.size());
+    EXPECT_EQ(std::vector<bool>(big.begin(), big.begin() + small.size()),
+              std::vector<bool>(small.size(), true));
+    EXPECT_EQ(std::vector<bool>(big.begin() + small.size(), big.end()),
+              std::vector<bool>(big.size() - small.size(), false));
+    // Read back, the list is whole.
+    PasswordEntry found{};
+    ASSERT_TRUE(store.GetEntry(directory, kPassword, "e15999", found));
+    EXPECT_EQ(FieldText(found.password), "pw-e15999");
 }
 
 // The length of the chain of overflow pages that starts at page first, in the file's bytes.
