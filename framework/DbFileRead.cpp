@@ -210,17 +210,21 @@ bool FindOverflowValue(int fd, u_int32_t pageSize, const void* key, u_int32_t ke
     return false;
 }
 
-// Follows the chain of overflow pages from first into out (the value's first length bytes
-// of total). The chain's pages are usually neighbours in the file, in either direction, so
+// Follows the chain of overflow pages from first and gathers the value's first length bytes
+// (of total). The chain's pages are usually neighbours in the file, in either direction, so
 // after each page the read guesses that the chain goes on in the same direction and reads
 // that stretch of the file in one call: the headers into a side buffer, the bytes straight
-// to their place in out. The stretch doubles while the guesses hold and falls back to one
-// page where the chain jumps, so that a guess that fails costs at most as many pages as
-// those already found in place. A page is taken only when the page before it names it;
-// bytes that a wrong guess put in out lie past every page taken, and the page that belongs
-// there overwrites them.
+// to their place in out. The stretch doubles while the guesses hold (up to maxPages) and falls
+// back to one page where the chain jumps, so that a guess that fails costs at most as many
+// pages as those already found in place. A page is taken only when the page before it names
+// it; bytes that a wrong guess put in out lie past every page taken, and the page that
+// belongs there overwrites them.
+// Without take, out holds the whole value. With take, out holds maxPages pages' bytes: each
+// call reads to its start, and the bytes of the pages taken are handed to take before the
+// next call reuses it.
 bool ReadChain(int fd, u_int32_t pageSize, std::uint64_t filePages, u_int32_t first,
-               u_int32_t total, unsigned char* out, u_int32_t length) {
+               u_int32_t total, unsigned char* out, u_int32_t length, std::size_t maxPages,
+               const ValuePieceTaker* take) {
     const std::size_t perPage = pageSize - layout::kHeaderBytes;
     const std::size_t pagesNeeded = (static_cast<std::size_t>(length) + perPage - 1) / perPage;
     std::vector<unsigned char> headers(kMaxPagesPerCall * layout::kHeaderBytes);
@@ -238,16 +242,17 @@ bool ReadChain(int fd, u_int32_t pageSize, std::uint64_t filePages, u_int32_t fi
             return false;
         }
         // No stretch reaches below page 1 or past the file's last page.
-        std::size_t pages = std::min(stretch, pagesNeeded - index);
+        std::size_t pages = std::min({stretch, maxPages, pagesNeeded - index});
         pages = std::min<std::uint64_t>(pages, direction < 0 ? number : filePages - number);
         const std::uint64_t lowest = direction > 0 ? number : number - (pages - 1);
+        const std::size_t outStart = take != nullptr ? index * perPage : 0;  // where out begins
         pieces.clear();
         for (std::size_t inFile = 0; inFile < pages; ++inFile) {
             const std::size_t step = direction > 0 ? inFile : pages - 1 - inFile;
             const std::size_t start = (index + step) * perPage;
             const std::size_t wanted = std::min(perPage, length - start);
             pieces.push_back({headers.data() + step * layout::kHeaderBytes, layout::kHeaderBytes});
-            pieces.push_back({out + start, wanted});
+            pieces.push_back({out + (start - outStart), wanted});
             if (wanted < perPage) {
                 pieces.push_back({rest.data(), perPage - wanted});
             }
@@ -279,10 +284,13 @@ bool ReadChain(int fd, u_int32_t pageSize, std::uint64_t filePages, u_int32_t fi
                 break;  // the chain leaves the stretch; the pages after this one are not its
             }
         }
+        if (take != nullptr && taken > 0) {
+            (*take)(out, std::min(taken * perPage, length - outStart));
+        }
         index += taken;
         const std::int64_t move = static_cast<std::int64_t>(next) - previous;
         if (move == direction) {
-            stretch = std::min(kMaxPagesPerCall, 2 * taken);
+            stretch = std::min(maxPages, 2 * taken);
         } else {
             direction = move == -1 ? -1 : 1;
             stretch = 1;
@@ -291,32 +299,56 @@ bool ReadChain(int fd, u_int32_t pageSize, std::uint64_t filePages, u_int32_t fi
     return true;
 }
 
+// The file of db and its page size, when this read can vouch for a value in it. Pages the
+// handle holds unwritten are flushed first.
+bool OpenForRead(Db* db, int* fd, u_int32_t* pageSize) {
+    int swapped = 0;
+    u_int32_t flags = 0;
+    int (*compare)(Db*, const Dbt*, const Dbt*) = nullptr;
+    size_t (*prefix)(Db*, const Dbt*, const Dbt*) = nullptr;
+    // Keys in another order than bytewise would be found elsewhere in the tree.
+    return db != nullptr && db->get_byteswapped(&swapped) == 0 && swapped == 0 &&
+           db->get_pagesize(pageSize) == 0 && *pageSize > layout::kHeaderBytes &&
+           db->get_flags(&flags) == 0 &&
+           (flags & (DB_CHKSUM | DB_ENCRYPT | DB_DUP | DB_DUPSORT | DB_RECNUM)) == 0 &&
+           db->get_bt_compare(&compare) == 0 && compare == nullptr &&
+           db->get_bt_prefix(&prefix) == 0 && prefix == nullptr && db->fd(fd) == 0 &&
+           db->sync(0) == 0;
+}
+
+bool ReadValue(Db* db, const void* key, u_int32_t keyLength, u_int32_t storedLength,
+               unsigned char* out, u_int32_t length, std::size_t maxPages,
+               const ValuePieceTaker* take) {
+    int fd = -1;
+    u_int32_t pageSize = 0;
+    u_int32_t first = 0;
+    u_int32_t total = 0;
+    return length > 0 && maxPages > 0 && OpenForRead(db, &fd, &pageSize) &&
+           FindOverflowValue(fd, pageSize, key, keyLength, &first, &total) &&
+           total == storedLength && length <= total &&
+           ReadChain(fd, pageSize, DbFileBytes(db) / pageSize, first, total, out, length, maxPages,
+                     take);
+}
+
 }  // namespace
 
 bool ReadOverflowValueFromFile(Db* db, const void* key, u_int32_t keyLength, u_int32_t storedLength,
                                void* buffer, u_int32_t length) {
-    int swapped = 0;
+    return buffer != nullptr &&
+           ReadValue(db, key, keyLength, storedLength, static_cast<unsigned char*>(buffer), length,
+                     kMaxPagesPerCall, nullptr);
+}
+
+bool ReadOverflowValueFromFileInPieces(Db* db, const void* key, u_int32_t keyLength,
+                                       u_int32_t storedLength, u_int32_t length,
+                                       std::size_t maxPagesPerPiece, const ValuePieceTaker& take) {
     u_int32_t pageSize = 0;
-    u_int32_t flags = 0;
-    int (*compare)(Db*, const Dbt*, const Dbt*) = nullptr;
-    size_t (*prefix)(Db*, const Dbt*, const Dbt*) = nullptr;
-    int fd = -1;
-    // Keys in another order than bytewise would be found elsewhere in the tree.
-    if (db == nullptr || buffer == nullptr || length == 0 || db->get_byteswapped(&swapped) != 0 ||
-        swapped != 0 || db->get_pagesize(&pageSize) != 0 || pageSize <= layout::kHeaderBytes ||
-        db->get_flags(&flags) != 0 ||
-        (flags & (DB_CHKSUM | DB_ENCRYPT | DB_DUP | DB_DUPSORT | DB_RECNUM)) != 0 ||
-        db->get_bt_compare(&compare) != 0 || compare != nullptr ||
-        db->get_bt_prefix(&prefix) != 0 || prefix != nullptr || db->fd(&fd) != 0 ||
-        db->sync(0) != 0) {
+    if (db == nullptr || db->get_pagesize(&pageSize) != 0 || pageSize <= layout::kHeaderBytes) {
         return false;
     }
-    u_int32_t first = 0;
-    u_int32_t total = 0;
-    return FindOverflowValue(fd, pageSize, key, keyLength, &first, &total) &&
-           total == storedLength && length <= total &&
-           ReadChain(fd, pageSize, DbFileBytes(db) / pageSize, first, total,
-                     static_cast<unsigned char*>(buffer), length);
+    const std::size_t maxPages = std::min(maxPagesPerPiece, kMaxPagesPerCall);
+    std::vector<unsigned char> piece(maxPages * (pageSize - layout::kHeaderBytes));
+    return ReadValue(db, key, keyLength, storedLength, piece.data(), length, maxPages, &take);
 }
 
 u_int64_t DbCacheBytes(Db* db) {

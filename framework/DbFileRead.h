@@ -23,6 +23,9 @@
 
 #include <db_cxx.h>
 
+#include <cstddef>
+#include <functional>
+
 namespace Ombrix {
 
 // Copies the first length bytes of the value stored under key into buffer, from the file
@@ -33,6 +36,19 @@ namespace Ombrix {
 // is then unspecified.
 bool ReadOverflowValueFromFile(Db* db, const void* key, u_int32_t keyLength, u_int32_t storedLength,
                                void* buffer, u_int32_t length);
+
+// Receives a value's bytes piece by piece, in order: a piece is only valid during the call.
+using ValuePieceTaker = std::function<void(const unsigned char* piece, std::size_t bytes)>;
+
+// The same read of the value's first length bytes, handed to take in pieces of at most
+// maxPagesPerPiece overflow pages' bytes, each checked before it is handed on, instead of
+// into one buffer as long as the value: the pieces pass through one buffer of the read's
+// own, which stays in the processor's caches. True when every byte was handed on. False
+// when the read declines, which it may do after some pieces were handed on: the caller must
+// then forget them, and read through the library.
+bool ReadOverflowValueFromFileInPieces(Db* db, const void* key, u_int32_t keyLength,
+                                       u_int32_t storedLength, u_int32_t length,
+                                       std::size_t maxPagesPerPiece, const ValuePieceTaker& take);
 
 // The size in bytes of the cache db was opened with; 0 when it cannot be known.
 u_int64_t DbCacheBytes(Db* db);

@@ -12,6 +12,7 @@
 #include "framework/LocalTime.h"
 #include "framework/SecretString.h"
 #include "framework/SecureWipe.h"
+#include "vault/EntrySearch.h"
 #include "vault/VaultCipher.h"
 #include "vault/VaultCircuit.h"
 #include "vault/VaultDecryptor.h"
@@ -51,6 +52,50 @@ bool ReadValueOfLength(DbCursor& cursor, Data<unsigned char>& buffer, int length
     buffer.Extend(length);
     return cursor.ReadCurrent(buffer.m_pBuffer, stored) == 0;
 }
+
+// The stored list as a read finds it: the cursor stands on it, and count whole entries of
+// it may be read.
+struct StoredList {
+    Db* db;
+    DbCursor& cursor;
+    u_int32_t length;   // the stored length
+    std::size_t count;  // its whole entries
+    u_int32_t EntryBytes() const { return static_cast<u_int32_t>(count * kEntrySize); }
+    // A list bigger than the database's whole cache would pass through it page by page on
+    // every read; it is read from the file instead, unless that read declines.
+    bool ReadFromFile() const { return EntryBytes() > Ombrix::DbCacheBytes(db); }
+};
+
+// Finds the stored list of the vault in directory and hands it to read; false when the vault
+// or its list cannot be read. A vault without a list hands one of no entries.
+bool WithStoredList(const std::string& directory,
+                    const std::function<bool(const StoredList&)>& read) {
+    const vaultfile::VaultCircuit vault = OpenVault(directory);
+    if (!vault.IsOpen()) {
+        return false;
+    }
+    DbCursor cursor(vault.GetDb());
+    if (!cursor.Valid()) {
+        return false;
+    }
+    const int found = cursor.Seek(kEntriesKey, kKeyLength);
+    u_int32_t length = 0;
+    if (found == DB_NOTFOUND) {
+        return read(StoredList{vault.GetDb(), cursor, 0, 0});
+    }
+    // A damaged file may claim any length: no value is longer than the file that holds it,
+    // and no room is made for more.
+    if (found != 0 || cursor.CurrentLength(&length) != 0 ||
+        length > Ombrix::DbFileBytes(vault.GetDb())) {
+        return false;
+    }
+    // Only whole entries are read; a damaged tail shorter than one entry is left out.
+    return read(StoredList{vault.GetDb(), cursor, length, length / kEntrySize});
+}
+
+// The number of overflow pages whose bytes a search gets at a time from the file: 256 KiB,
+// which stays in the processor's caches while it is looked through.
+constexpr std::size_t kSearchPiecePages = 32;
 
 }  // namespace
 
@@ -209,39 +254,41 @@ bool VaultStore::EncryptEntries(std::string_view masterPassword, Data<unsigned c
 
 bool VaultStore::ReadStoredEntries(const std::string& directory,
                                    const std::function<void*(std::size_t)>& place) {
-    const vaultfile::VaultCircuit vault = OpenVault(directory);
-    if (!vault.IsOpen()) {
-        return false;
-    }
-    DbCursor cursor(vault.GetDb());
-    if (!cursor.Valid()) {
-        return false;
-    }
-    const int found = cursor.Seek(kEntriesKey, kKeyLength);
-    u_int32_t length = 0;
-    if (found == DB_NOTFOUND) {
-        place(0);  // a vault without entries
+    return WithStoredList(directory, [&place](const StoredList& list) {
+        void* destination = place(list.count);
+        const u_int32_t bytes = list.EntryBytes();
+        return bytes == 0 ||
+               (list.ReadFromFile() &&
+                Ombrix::ReadOverflowValueFromFile(list.db, kEntriesKey, kKeyLength, list.length,
+                                                  destination, bytes)) ||
+               list.cursor.ReadCurrentStart(destination, bytes) == 0;
+    });
+}
+
+bool VaultStore::ScanStoredEntries(const std::string& directory, EntrySearch& search) {
+    return WithStoredList(directory, [this, &search](const StoredList& list) {
+        const u_int32_t bytes = list.EntryBytes();
+        if (bytes == 0) {
+            return true;
+        }
+        // From the file the list comes piece by piece and is never copied whole.
+        if (list.ReadFromFile()) {
+            if (Ombrix::ReadOverflowValueFromFileInPieces(
+                    list.db, kEntriesKey, kKeyLength, list.length, bytes, kSearchPiecePages,
+                    [&search](const unsigned char* piece, std::size_t pieceBytes) {
+                        search.Take(piece, pieceBytes);
+                    })) {
+                return true;
+            }
+            search.Restart();
+        }
+        m_storedEntries.resize(bytes);
+        if (list.cursor.ReadCurrentStart(m_storedEntries.data(), bytes) != 0) {
+            return false;
+        }
+        search.Take(m_storedEntries.data(), bytes);
         return true;
-    }
-    // A damaged file may claim any length: no value is longer than the file that holds it,
-    // and no room is made for more.
-    if (found != 0 || cursor.CurrentLength(&length) != 0 ||
-        length > Ombrix::DbFileBytes(vault.GetDb())) {
-        return false;
-    }
-    // Only whole entries are read; a damaged tail shorter than one entry is left out.
-    const std::size_t count = length / kEntrySize;
-    void* destination = place(count);
-    const auto bytes = static_cast<u_int32_t>(count * kEntrySize);
-    if (count == 0) {
-        return true;
-    }
-    // A list bigger than the database's whole cache would pass through it page by page on
-    // every read; it is read from the file instead, unless that read declines.
-    return (bytes > Ombrix::DbCacheBytes(vault.GetDb()) &&
-            Ombrix::ReadOverflowValueFromFile(vault.GetDb(), kEntriesKey, kKeyLength, length,
-                                              destination, bytes)) ||
-           cursor.ReadCurrentStart(destination, bytes) == 0;
+    });
 }
 
 void VaultStore::ListEntries(EntryList& out, const std::string& directory,
@@ -278,38 +325,13 @@ void VaultStore::ListEntries(EntryList& out, const std::string& directory,
 bool VaultStore::GetEntry(const std::string& directory, std::string_view masterPassword,
                           std::string_view name, PasswordEntry& out) {
     // The list is read still encrypted (it holds no secret that way) and only the names are
-    // decrypted, in batches, until the first that matches; only that entry is decrypted
-    // whole, into out.
-    if (!Acceptable(masterPassword) || !EntriesReadable(directory)) {
+    // decrypted, until the first that matches; only that entry is decrypted whole, into out.
+    if (!Acceptable(masterPassword)) {
         return false;
     }
-    // A batch of names is gathered and decrypted together, which keeps the cipher's
-    // pipeline full.
-    constexpr std::size_t kBatch = 64;
-    constexpr std::size_t kNameBytes = sizeof(PasswordEntry::name);
     const VaultDecryptor decryptor(masterPassword);
-    const FieldTextMatch wanted(name);
-    const std::size_t count = m_storedEntries.size() / kEntrySize;
-    unsigned char names[kBatch * kNameBytes];
-    bool found = false;
-    for (std::size_t first = 0; first < count && !found; first += kBatch) {
-        const std::size_t batch = std::min(kBatch, count - first);
-        for (std::size_t i = 0; i < batch; ++i) {
-            std::memcpy(names + i * kNameBytes, &m_storedEntries[(first + i) * kEntrySize],
-                        kNameBytes);
-        }
-        decryptor.Decrypt(names, names, batch * kNameBytes);
-        for (std::size_t i = 0; i < batch && !found; ++i) {
-            // Compared in place, so that the names passed over are never measured.
-            if (wanted(reinterpret_cast<const char*>(names + i * kNameBytes))) {
-                decryptor.Decrypt(&m_storedEntries[(first + i) * kEntrySize],
-                                  reinterpret_cast<unsigned char*>(&out), kEntrySize);
-                found = true;
-            }
-        }
-    }
-    Ombrix::SecureWipe(names, sizeof names);
-    return found;
+    EntrySearch search(decryptor, name);
+    return ScanStoredEntries(directory, search) && search.Found(out);
 }
 
 bool VaultStore::EntriesReadable(const std::string& directory) {

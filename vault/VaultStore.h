@@ -23,6 +23,8 @@ enum class VaultFileStatus {
 constexpr int kPictureSide = 128;
 constexpr int kPictureBytes = kPictureSide * kPictureSide * 3;  // 49,152: BGR rows from the top
 
+class EntrySearch;
+
 class VaultStore {
 public:
     VaultStore() = default;
@@ -112,6 +114,10 @@ private:
     // A vault without a list places none.
     bool ReadStoredEntries(const std::string& directory,
                            const std::function<void*(std::size_t)>& place);
+    // Hands the stored list's whole entries, still encrypted, to search; false when the
+    // vault or its list cannot be read. Read through the database, the list is kept in
+    // m_storedEntries.
+    bool ScanStoredEntries(const std::string& directory, EntrySearch& search);
     // CheckVault's lookup of the picture record; with mayUpgrade, a file of an older on-disk
     // version is upgraded and looked at again.
     VaultFileStatus LookForPicture(const std::string& directory, bool mayUpgrade);

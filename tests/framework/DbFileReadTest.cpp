@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -17,6 +18,7 @@
 #include "support/TempDir.h"
 
 using Ombrix::ReadOverflowValueFromFile;
+using Ombrix::ReadOverflowValueFromFileInPieces;
 
 namespace {
 
@@ -62,12 +64,30 @@ protected:
         Dbt v(const_cast<char*>(value.data()), static_cast<u_int32_t>(value.size()));
         ASSERT_EQ(m_db->put(nullptr, &k, &v, 0), 0);
     }
-    // The read from the file of the first length bytes; nothing when it declines.
+    // The read from the file of the first length bytes; nothing when it declines. The same
+    // read in pieces, of one page and of a few (fewer than the stretches the whole read
+    // reaches), must give the same bytes, or decline as well.
     std::optional<std::string> FromFile(const std::string& key, u_int32_t stored,
                                         u_int32_t length) {
         std::string buffer(length, '\x5A');
-        if (!ReadOverflowValueFromFile(m_db.get(), key.data(), key.size(), stored, &buffer[0],
-                                       length)) {
+        const bool read = ReadOverflowValueFromFile(m_db.get(), key.data(), key.size(), stored,
+                                                    &buffer[0], length);
+        for (const std::size_t piecePages : {1, 5}) {
+            std::string pieced;
+            std::size_t largest = 0;
+            const bool readInPieces = ReadOverflowValueFromFileInPieces(
+                m_db.get(), key.data(), key.size(), stored, length, piecePages,
+                [&](const unsigned char* piece, std::size_t bytes) {
+                    pieced.append(reinterpret_cast<const char*>(piece), bytes);
+                    largest = std::max(largest, bytes);
+                });
+            EXPECT_EQ(readInPieces, read) << piecePages << "-page pieces of " << key;
+            if (read && readInPieces) {
+                EXPECT_TRUE(pieced == buffer) << piecePages << "-page pieces of " << key;
+                EXPECT_LE(largest, piecePages * kPerPage);
+            }
+        }
+        if (!read) {
             return std::nullopt;
         }
         return buffer;

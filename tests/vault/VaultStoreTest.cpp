@@ -312,9 +312,14 @@ TEST_F(VaultTest, AListBiggerThanTheDatabaseCacheReadsAndChangesAsAnyOther) {
     for (int i = 0; i < kCount; i += 997) {
         EXPECT_EQ(FieldText(listed[i].name), "e" + std::to_string(i));
     }
+    // A lookup goes through the list read from the file in pieces.
+    for (const char* name : {"e0", "e42", "e8191", "e15999"}) {
+        PasswordEntry found{};
+        ASSERT_TRUE(store.GetEntry(directory, kPassword, name, found)) << name;
+        EXPECT_EQ(FieldText(found.password), "pw-" + std::string(name));
+    }
     PasswordEntry found{};
-    ASSERT_TRUE(store.GetEntry(directory, kPassword, "e15999", found));
-    EXPECT_EQ(FieldText(found.password), "pw-e15999");
+    EXPECT_FALSE(store.GetEntry(directory, kPassword, "e16000", found));
     ASSERT_TRUE(store.AddEntry(directory, kPassword, MakePasswordEntry("added", "pw-added")));
     EXPECT_TRUE(readFromTheFile());
     ASSERT_TRUE(store.ModifyEntry(directory, kPassword, MakePasswordEntry("e6000", "changed")));
