@@ -3,9 +3,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <bitset>
 #include <cstdint>
 #include <mutex>
+#include <new>
 #include <unordered_map>
+
+#include "framework/SecureWipe.h"
 
 namespace Ombrix {
 
@@ -134,7 +138,71 @@ private:
     std::unordered_map<std::uintptr_t, PageState> m_pages;
 };
 
+// The slots for small locked objects: one block of pages, locked as one block when the first
+// slot is taken and kept for the whole run. Sixteen slots are more than the program ever
+// holds at once (one key schedule per read or write); beyond them the objects go to the heap.
+class LockedSlots {
+public:
+    static LockedSlots& Instance() {
+        // Never destroyed, like the page table: boxes may go until the very end.
+        static LockedSlots* slots = new LockedSlots;
+        return *slots;
+    }
+
+    void* Take(std::size_t size) {
+        if (size > kLockedSlotBytes) {
+            return nullptr;
+        }
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (m_block == nullptr) {
+            m_block = static_cast<unsigned char*>(
+                ::operator new (kBlockBytes, std::align_val_t{kBlockAlignment}, std::nothrow));
+            if (m_block == nullptr) {
+                return nullptr;
+            }
+            LockMemory(m_block, kBlockBytes);
+        }
+        for (std::size_t i = 0; i < kSlots; ++i) {
+            if (!m_taken[i]) {
+                m_taken[i] = true;
+                return m_block + i * kLockedSlotBytes;
+            }
+        }
+        return nullptr;
+    }
+
+    bool GiveBack(void* slot) {
+        const auto at = reinterpret_cast<std::uintptr_t>(slot);
+        std::lock_guard<std::mutex> guard(m_mutex);
+        const auto first = reinterpret_cast<std::uintptr_t>(m_block);
+        if (m_block == nullptr || at < first || at >= first + kBlockBytes ||
+            (at - first) % kLockedSlotBytes != 0) {
+            return false;
+        }
+        SecureWipe(slot, kLockedSlotBytes);
+        m_taken[(at - first) / kLockedSlotBytes] = false;
+        return true;
+    }
+
+private:
+    static constexpr std::size_t kSlots = 16;
+    static constexpr std::size_t kBlockBytes = kSlots * kLockedSlotBytes;
+    static constexpr std::size_t kBlockAlignment = 4096;
+
+    std::mutex m_mutex;
+    unsigned char* m_block = nullptr;
+    std::bitset<kSlots> m_taken;
+};
+
 }  // namespace
+
+void* TakeLockedSlot(std::size_t size) {
+    return LockedSlots::Instance().Take(size);
+}
+
+bool GiveBackLockedSlot(void* slot) {
+    return LockedSlots::Instance().GiveBack(slot);
+}
 
 void LockMemory(const void* data, std::size_t size) {
     PageTable::Instance().Lock(data, size);

@@ -26,17 +26,32 @@ int LockedBlocksOnPage(const void* address);
 // Whether the kernel keeps the page that holds address in memory for this counting.
 bool PageKeptInMemory(const void* address);
 
-// One object on the heap whose bytes are locked for as long as it lives: for secrets that
-// live inside objects of other libraries (a cipher's key schedule, a fixed-size key), which
-// would otherwise sit on the stack or in memory nobody locks. The object's own destructor
-// does the wiping.
+// Room for one small object (up to kLockedSlotBytes) on pages locked once for the whole
+// run, so that the short-lived secrets made for every read (a key schedule) cost no system
+// call each, as they would locked and unlocked one by one; nullptr when the object is larger
+// or every slot is taken. The slots are aligned to kLockedSlotBytes.
+constexpr std::size_t kLockedSlotBytes = 512;
+void* TakeLockedSlot(std::size_t size);
+
+// Wipes a slot that TakeLockedSlot gave and makes it free again; false (and nothing done)
+// for memory that is not such a slot.
+bool GiveBackLockedSlot(void* slot);
+
+// One object whose bytes are locked for as long as it lives: for secrets that live inside
+// objects of other libraries (a cipher's key schedule, a fixed-size key), which would
+// otherwise sit on the stack or in memory nobody locks. The object's own destructor does the
+// wiping. A small object lies in a locked slot while one is free, a larger one on the heap.
 template <class T>
 class LockedBox {
 public:
     template <class... Args>
-    explicit LockedBox(Args&&... args) : m_storage(::operator new(sizeof(T))) {
+    explicit LockedBox(Args&&... args) : m_storage(TakeLockedSlot(sizeof(T))) {
+        static_assert(alignof(T) <= kLockedSlotBytes, "a slot's alignment");
         // Locked before the object is made, so that no secret is ever in it unlocked.
-        LockMemory(m_storage, sizeof(T));
+        if (m_storage == nullptr) {
+            m_storage = ::operator new(sizeof(T));
+            LockMemory(m_storage, sizeof(T));
+        }
         try {
             m_object = new (m_storage) T(std::forward<Args>(args)...);
         } catch (...) {
@@ -57,8 +72,10 @@ public:
 
 private:
     void Release() {
-        UnlockMemory(m_storage, sizeof(T));
-        ::operator delete(m_storage);
+        if (!GiveBackLockedSlot(m_storage)) {
+            UnlockMemory(m_storage, sizeof(T));
+            ::operator delete(m_storage);
+        }
     }
 
     void* m_storage;

@@ -7,7 +7,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <memory>
+#include <set>
+#include <vector>
 
 #include "framework/Data.h"
 #include "framework/MemoryLock.h"
@@ -33,6 +37,36 @@ TEST(SecretMemoryTest, DataAndSecretStringsWipeTheBytesTheyHeld) {
     text.clear();
     EXPECT_TRUE(text.empty());
     EXPECT_EQ(std::string(bytes, 4), std::string(4, '\0'));
+}
+
+// A boxed secret is locked while it lives, whether it lies in one of the slots locked for
+// the run or, once they are all taken or for a bigger object, on the heap; and the bytes it
+// leaves in a slot are wiped.
+TEST(SecretMemoryTest, BoxedSecretsAreLockedAndTheSlotsTheyLeaveAreWiped) {
+    using Small = std::array<unsigned char, 200>;
+    const unsigned char* left = nullptr;
+    {
+        LockedBox<Small> box;
+        box->fill(0xA5);
+        EXPECT_TRUE(PageKeptInMemory(box.get()) && PageKeptInMemory(box->data() + 199));
+        left = box->data();
+    }
+    EXPECT_EQ(std::count(left, left + sizeof(Small), 0), static_cast<long>(sizeof(Small)));
+    std::vector<std::unique_ptr<LockedBox<Small>>> many;
+    std::set<const void*> places;
+    for (int i = 0; i < 40; ++i) {
+        many.push_back(std::make_unique<LockedBox<Small>>());
+        (*many.back())->fill(static_cast<unsigned char>(i));
+        places.insert(many.back()->get());
+        EXPECT_TRUE(PageKeptInMemory(many.back()->get()) &&
+                    PageKeptInMemory((*many.back())->data() + 199));
+    }
+    EXPECT_EQ(places.size(), many.size());
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(std::count((*many[i])->begin(), (*many[i])->end(), i), 200) << i;
+    }
+    LockedBox<std::array<unsigned char, 3000>> big;
+    EXPECT_TRUE(PageKeptInMemory(big.get()) && PageKeptInMemory(big->data() + 2999));
 }
 
 // In a forked child, so that nothing else of the test process has memory locked.
