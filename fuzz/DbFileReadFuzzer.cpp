@@ -170,6 +170,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string fromFile(length, '\0');
     const bool answered = Ombrix::ReadOverflowValueFromFile(
         &file.db, "pass", 4, stored, length == 0 ? nullptr : &fromFile[0], length);
+    // Read in pieces of a few pages, the same bytes, or a decline as well.
+    const std::size_t piecePages = 1 + input.Byte() % 8;
+    std::string pieced;
+    const bool answeredInPieces = Ombrix::ReadOverflowValueFromFileInPieces(
+        &file.db, "pass", 4, stored, length, piecePages,
+        [&pieced](const unsigned char* piece, std::size_t bytes) {
+            pieced.append(reinterpret_cast<const char*>(piece), bytes);
+        });
+    Require(answeredInPieces == answered, "the read in pieces answers as the whole read");
+    Require(!answered || pieced == fromFile, "the pieces make the value the whole read gives");
     // A value of more than a page's worth lies on overflow pages.
     if (patches == 0 && stored > pageSize) {
         Require(answered, "a sound chain is read");
