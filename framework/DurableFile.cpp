@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <vector>
 
 namespace Ombrix {
 
@@ -59,10 +61,16 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-bool CopyContent(int source, int target) {
-    char buffer[64 * 1024];
+// The kernel keeps a file's cached pages in pieces as large as the writes that made them, and
+// later reads of the file copy from big pieces faster: a big file is copied a mebibyte at a
+// time, a small one in one piece.
+constexpr off_t kCopyPieceBytes = 1 << 20;
+
+bool CopyContent(int source, int target, off_t sourceBytes) {
+    std::vector<char> piece(
+        static_cast<std::size_t>(std::clamp<off_t>(sourceBytes, 1, kCopyPieceBytes)));
     for (;;) {
-        const ssize_t got = ::read(source, buffer, sizeof buffer);
+        const ssize_t got = ::read(source, piece.data(), piece.size());
         if (got < 0) {
             if (errno == EINTR) {
                 continue;
@@ -72,7 +80,7 @@ bool CopyContent(int source, int target) {
         if (got == 0) {
             return true;
         }
-        if (!WriteAll(target, buffer, static_cast<std::size_t>(got))) {
+        if (!WriteAll(target, piece.data(), static_cast<std::size_t>(got))) {
             return false;
         }
     }
@@ -113,7 +121,8 @@ bool CopyToNewFile(const std::string& source, const std::string& target) {
         return false;  // exists already, or cannot be made: left as it is
     }
     // The creation mode passed the umask; the copy gets exactly the source's mode.
-    const bool copied = ::fchmod(out.Get(), mode) == 0 && CopyContent(in.Get(), out.Get());
+    const bool copied =
+        ::fchmod(out.Get(), mode) == 0 && CopyContent(in.Get(), out.Get(), info.st_size);
     if (!out.Close() || !copied) {
         RemoveFile(target);
         return false;
