@@ -11,7 +11,6 @@
 #include "framework/DbFileRead.h"
 #include "framework/LocalTime.h"
 #include "framework/SecretString.h"
-#include "framework/SecureWipe.h"
 #include "vault/EntrySearch.h"
 #include "vault/VaultCipher.h"
 #include "vault/VaultCircuit.h"

@@ -101,8 +101,9 @@ public:
     // The working copy of the entry list. The public operations wipe it before they return;
     // only LoadEntries leaves it filled.
     EntryList m_entries;
-    // GetEntry's copy of the stored list, kept encrypted and kept between calls so that its
-    // memory is not allocated again for every lookup.
+    // The stored list as read through the database by GetEntry (a list that fits the
+    // database's cache) and EntriesReadable, kept encrypted and kept between calls so that
+    // its memory is not allocated again for every lookup.
     std::vector<unsigned char> m_storedEntries;
 
 private:

@@ -130,8 +130,9 @@ bool VaultUpdate::Commit() {
     // The pages the database added beyond the copied file were written one at a time and
     // stay cached in pieces that small. A file bigger than the database's cache is read
     // through those cached pages at every read of the list, so once they are on disk they
-    // are read back in the larger pieces of the kernel's read-ahead; a smaller file is read
-    // from them only once, into the database's cache.
+    // are dropped, and the next read brings them back from the disk in the larger pieces of
+    // the kernel's read-ahead; a smaller file is read from them only once, into the
+    // database's cache.
     if (readPastCache && fileBytes > m_copiedBytes) {
         Ombrix::RecachePagesFrom(m_copyPath, static_cast<off_t>(m_copiedBytes));
     }
