@@ -5,7 +5,7 @@
 
 namespace Ombrix {
 
-void RecachePagesFrom(const std::string& path, off_t from) {
+void DropCachedPagesFrom(const std::string& path, off_t from) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return;

@@ -15,6 +15,6 @@ namespace Ombrix {
 // goes to the disk. The pages must be on disk (the file synced since they were written): a
 // page not yet written back would be kept as it is. Only advice to the kernel, so a failure
 // changes nothing but the speed of later reads, and is not reported.
-void RecachePagesFrom(const std::string& path, off_t from);
+void DropCachedPagesFrom(const std::string& path, off_t from);
 
 }  // namespace Ombrix

@@ -72,7 +72,7 @@ void EntrySearch::Restart() {
 }
 
 bool EntrySearch::Found(PasswordEntry& out) {
-    LookThroughBatch();
+    // Every piece's entries were looked through before Take returned.
     if (m_matched) {
         out = m_match;
     }

@@ -134,7 +134,7 @@ bool VaultUpdate::Commit() {
     // the kernel's read-ahead; a smaller file is read from them only once, into the
     // database's cache.
     if (readPastCache && fileBytes > m_copiedBytes) {
-        Ombrix::RecachePagesFrom(m_copyPath, static_cast<off_t>(m_copiedBytes));
+        Ombrix::DropCachedPagesFrom(m_copyPath, static_cast<off_t>(m_copiedBytes));
     }
     bool renamed = false;
     const bool durable = Ombrix::RenameDurably(m_copyPath, m_vaultPath, &renamed);
